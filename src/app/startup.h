@@ -1,0 +1,33 @@
+// Process-wide values of start-up and the command line scan.
+#pragma once
+#include <windows.h>
+#include <string>
+#include <vector>
+
+extern DWORD startTick;
+extern std::wstring markerText;
+
+struct CommandLine {
+    std::wstring serverUrl;        // empty: keep the compiled-in address
+    bool serverGiven = false;
+    std::wstring reportPath;
+    bool selfTest = false;         // any self-test option
+    bool historyScenario = false;
+    bool actionsScenario = false;
+    bool moderationScenario = false;
+    bool readStdin = false;        // --login-stdin or any self-test option
+};
+
+// Scans the arguments after the program path, left to right. An option that
+// needs a value takes the next element whatever it holds; at the end of the
+// line it is ignored. Unknown elements are ignored.
+CommandLine scanCommandLine(const std::vector<std::wstring>& args);
+
+// "Проверка нативного клиента " followed by the tick in decimal.
+std::wstring markerFor(DWORD tick);
+
+// Registers the four window classes; main window class first.
+void registerWindowClasses(HINSTANCE instance);
+
+// The whole start-up and message loop; returns the process exit code.
+int runKesta(HINSTANCE instance, int showCommand);

@@ -1,0 +1,17 @@
+// Sign-in data from standard input: one JSON object of at most 4096 bytes
+// with "login", "password" and the self-test scenario inputs.
+#pragma once
+#include <string>
+#include "ui/main/state.h"
+
+// Applies an input document: scenario inputs by the active flags, then the
+// sign-in fields, then posts the sign-in command. Malformed input does
+// nothing further (values already taken stay). The buffer is wiped.
+void applySignInInput(MainWindowState& state, std::string& input);
+
+// One read of at most 4096 bytes from standard input, then applySignInInput.
+void readSignInFromStdin(MainWindowState& state);
+
+// Test seam: called with each buffer just before it is released, so tests can
+// check that it holds only zero bytes.
+extern void (*signInBufferReleased)(const char* data, size_t size);

@@ -1,0 +1,241 @@
+#include "net/http.h"
+
+#include "text/errors.h"
+#include "text/json.h"
+
+#include <objbase.h>
+#include <winhttp.h>
+
+#include <vector>
+
+std::atomic<bool> networkOnUiThread(false);
+DWORD uiThreadId = 0;
+
+namespace {
+
+const wchar_t userAgent[] = L"Kesta-Support/alpha";
+const DWORD hostBufferLength = 512;
+const int resolveTimeoutMs = 5000;
+const int connectTimeoutMs = 5000;
+const int sendTimeoutMs = 5000;
+const int receiveTimeoutMs = 10000;
+const LONGLONG largestUpload = 100000000;
+const size_t largestReply = 8000000;
+const DWORD chunkSize = 65536;
+const wchar_t downloadSuffix[] = L".kestadownload";
+
+// Closing order matters to WinHTTP only in that a request must not outlive
+// its connection's use; declaring the holders session, connection, request
+// makes the destructors close them request first.
+struct InternetHandle {
+    HINTERNET handle = nullptr;
+    InternetHandle() = default;
+    InternetHandle(const InternetHandle&) = delete;
+    InternetHandle& operator=(const InternetHandle&) = delete;
+    ~InternetHandle() {
+        if (handle) WinHttpCloseHandle(handle);
+    }
+};
+
+struct FileHandle {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    FileHandle() = default;
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    ~FileHandle() { close(); }
+    bool open() const { return handle != INVALID_HANDLE_VALUE; }
+    void close() {
+        if (open()) CloseHandle(handle);
+        handle = INVALID_HANDLE_VALUE;
+    }
+};
+
+// The temporary file of a download: deleted unless the final rename took it.
+struct TemporaryDownload {
+    FileHandle file;
+    std::wstring path;
+    bool removeOnExit = false;
+    ~TemporaryDownload() {
+        file.close();
+        if (removeOnExit) DeleteFileW(path.c_str());
+    }
+};
+
+// Reply chunks may hold a fresh token (the sign-in reply); the buffer is
+// wiped before it goes back to the heap, whatever the request was.
+struct ChunkBuffer {
+    std::vector<char> bytes;
+    ChunkBuffer() : bytes(chunkSize) {}
+    ~ChunkBuffer() { SecureZeroMemory(bytes.data(), bytes.size()); }
+};
+
+std::wstring newIdempotencyKey() {
+    GUID guid;
+    if (FAILED(CoCreateGuid(&guid))) throw TransportFailure("network");
+    wchar_t text[39] = {};
+    if (StringFromGUID2(guid, text, 39) != 39) throw TransportFailure("network");
+    return text;
+}
+
+std::wstring headerBlock(const HttpRequest& request) {
+    std::wstring headers = L"X-Kesta-Client: 1\r\n";
+    if (!request.token.empty()) headers += L"Authorization: Bearer " + request.token + L"\r\n";
+    if (!request.body.empty()) headers += L"Content-Type: application/json\r\n";
+    if (request.method == L"POST" && request.path.find(L"/messages") != std::wstring::npos)
+        headers += L"Idempotency-Key: " + newIdempotencyKey() + L"\r\n";
+    return headers;
+}
+
+// A server that closes the connection early can make WinHTTP report a clean
+// end of the body; a declared length that was not met is a failed read.
+bool bodyComplete(HINTERNET request, unsigned long long received) {
+    DWORD declared = 0;
+    DWORD size = sizeof(declared);
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &declared, &size, WINHTTP_NO_HEADER_INDEX))
+        return true;
+    return received == declared;
+}
+
+std::wstring refusalText(std::string body) {
+    std::wstring text;
+    try {
+        JsonValue doc = parse(std::move(body));
+        text = memberString(doc, 0, "error");
+    } catch (const UserMessage&) {
+        throw;
+    } catch (...) {
+        throw UserMessage(L"Сервер отклонил запрос");
+    }
+    return text;
+}
+
+}  // namespace
+
+HttpReply sendHttpRequest(const HttpRequest& request) {
+    if (GetCurrentThreadId() == uiThreadId) networkOnUiThread.exchange(true);
+
+    std::wstring url = request.serverUrl;
+    wchar_t host[hostBufferLength] = {};
+    URL_COMPONENTS parts = {};
+    parts.dwStructSize = sizeof(parts);
+    parts.lpszHostName = host;
+    parts.dwHostNameLength = hostBufferLength;
+    if (!WinHttpCrackUrl(url.c_str(), 0, 0, &parts)) throw TransportFailure("address");
+    bool secure = false;
+    if (parts.nScheme == INTERNET_SCHEME_HTTPS) {
+        secure = true;
+    } else if (parts.nScheme == INTERNET_SCHEME_HTTP) {
+        std::wstring hostText = host;
+        if (hostText != L"127.0.0.1" && hostText != L"localhost")
+            throw UserMessage(L"Для удалённого сервера требуется HTTPS");
+    } else {
+        throw TransportFailure("address");
+    }
+
+    InternetHandle session;
+    session.handle = WinHttpOpen(userAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                                 WINHTTP_NO_PROXY_BYPASS, 0);
+    if (!session.handle) throw TransportFailure("network");
+    WinHttpSetTimeouts(session.handle, resolveTimeoutMs, connectTimeoutMs, sendTimeoutMs, receiveTimeoutMs);
+    InternetHandle connection;
+    connection.handle = WinHttpConnect(session.handle, host, parts.nPort, 0);
+    if (!connection.handle) throw TransportFailure("network");
+    InternetHandle call;
+    call.handle = WinHttpOpenRequest(connection.handle, request.method.c_str(), request.path.c_str(), nullptr,
+                                     WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                     secure ? WINHTTP_FLAG_SECURE : 0);
+    if (!call.handle) throw TransportFailure("network");
+    DWORD redirectPolicy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
+    WinHttpSetOption(call.handle, WINHTTP_OPTION_REDIRECT_POLICY, &redirectPolicy, sizeof(redirectPolicy));
+    // Wine waits for the response head under this option only; the receive
+    // time-out of WinHttpSetTimeouts alone would let a silent server hang us.
+    DWORD headTimeout = receiveTimeoutMs;
+    WinHttpSetOption(call.handle, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headTimeout, sizeof(headTimeout));
+
+    std::wstring headers = headerBlock(request);
+    ChunkBuffer buffer;
+
+    bool sent = false;
+    if (!request.uploadPath.empty()) {
+        FileHandle upload;
+        upload.handle = CreateFileW(request.uploadPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (!upload.open()) throw TransportFailure("file");
+        LARGE_INTEGER size = {};
+        if (!GetFileSizeEx(upload.handle, &size) || size.QuadPart > largestUpload) throw TransportFailure("file");
+        sent = WinHttpSendRequest(call.handle, headers.c_str(), static_cast<DWORD>(-1), WINHTTP_NO_REQUEST_DATA,
+                                  0, static_cast<DWORD>(size.QuadPart), 0) != FALSE;
+        while (sent) {
+            DWORD read = 0;
+            if (!ReadFile(upload.handle, buffer.bytes.data(), chunkSize, &read, nullptr) || read == 0) break;
+            DWORD written = 0;
+            if (!WinHttpWriteData(call.handle, buffer.bytes.data(), read, &written) || written != read) {
+                sent = false;
+            }
+        }
+    } else {
+        void* data = request.body.empty() ? WINHTTP_NO_REQUEST_DATA : const_cast<char*>(request.body.data());
+        DWORD length = static_cast<DWORD>(request.body.size());
+        sent = WinHttpSendRequest(call.handle, headers.c_str(), static_cast<DWORD>(-1), data, length, length, 0) !=
+               FALSE;
+    }
+    if (!sent || !WinHttpReceiveResponse(call.handle, nullptr)) throw TransportFailure("network");
+
+    DWORD status = 0;
+    DWORD statusSize = sizeof(status);
+    WinHttpQueryHeaders(call.handle, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                        WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX);
+
+    TemporaryDownload download;
+    bool toFile = !request.downloadPath.empty() && status == 200;
+    if (toFile) {
+        download.path = request.downloadPath + downloadSuffix;
+        download.file.handle = CreateFileW(download.path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr);
+        // A stale file of that name is someone else's: it stays untouched.
+        if (!download.file.open()) throw TransportFailure("file");
+        download.removeOnExit = true;
+    }
+
+    std::string collected;
+    unsigned long long received = 0;
+    bool readFailed = false;
+    for (;;) {
+        DWORD read = 0;
+        if (!WinHttpReadData(call.handle, buffer.bytes.data(), chunkSize, &read)) {
+            readFailed = true;
+            break;
+        }
+        if (read == 0) break;
+        received += read;
+        if (toFile) {
+            DWORD written = 0;
+            if (!WriteFile(download.file.handle, buffer.bytes.data(), read, &written, nullptr) || written != read) {
+                readFailed = true;
+                break;
+            }
+        } else {
+            if (collected.size() + read > largestReply) throw TransportFailure("response");
+            collected.append(buffer.bytes.data(), read);
+        }
+    }
+    if (!readFailed && !bodyComplete(call.handle, received)) readFailed = true;
+
+    if (toFile) {
+        bool flushed = FlushFileBuffers(download.file.handle) != FALSE;
+        download.file.close();
+        if (readFailed || !flushed) throw TransportFailure("file");
+        if (!MoveFileExW(download.path.c_str(), request.downloadPath.c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            throw TransportFailure("file");
+        download.removeOnExit = false;
+    }
+    if (readFailed) throw TransportFailure("network");
+
+    if (status >= 200 && status <= 299) {
+        if (collected.empty()) return "{}";
+        return collected;
+    }
+    throw UserMessage(refusalText(std::move(collected)));
+}

@@ -1,0 +1,28 @@
+// One synchronous exchange with the support server over WinHTTP: address
+// policy, fixed headers, streamed upload/download, status mapping. Failures
+// are UserMessage (shown verbatim) or TransportFailure (a category).
+#pragma once
+#include <windows.h>
+#include <atomic>
+#include <string>
+
+struct HttpRequest {
+    std::wstring serverUrl;
+    std::wstring token;
+    std::wstring method;
+    std::wstring path;
+    std::string body;
+    std::wstring uploadPath;
+    std::wstring downloadPath;
+};
+
+typedef std::string HttpReply;
+
+// Set when a request ever runs on the UI thread; a self-test then fails.
+extern std::atomic<bool> networkOnUiThread;
+
+// The thread that owns the windows. Start-up writes it once, before any
+// worker exists, so workers may read it without synchronisation.
+extern DWORD uiThreadId;
+
+HttpReply sendHttpRequest(const HttpRequest& request);

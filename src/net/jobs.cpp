@@ -1,0 +1,162 @@
+#include "net/jobs.h"
+
+#include "net/http.h"
+#include "net/requests.h"
+#include "text/errors.h"
+#include "text/json.h"
+
+#include <memory>
+#include <thread>
+
+std::atomic<HWND> netResultWindow(nullptr);
+
+namespace {
+
+const wchar_t failureText[] = L"Не удалось связаться с сервером или открыть файл";
+const wchar_t refusedText[] = L"Сервер отклонил запрос";
+
+void wipe(std::string& bytes) {
+    if (!bytes.empty()) SecureZeroMemory(&bytes[0], bytes.size());
+    bytes.clear();
+}
+
+void wipe(std::wstring& text) {
+    if (!text.empty()) SecureZeroMemory(&text[0], text.size() * sizeof(wchar_t));
+}
+
+// Wipes a buffer when it goes out of scope, on failure too: the sign-in
+// body carries the password and its reply the token.
+struct WipeOnExit {
+    std::string& bytes;
+    ~WipeOnExit() { wipe(bytes); }
+};
+
+std::wstring obtainToken(const NetJob& job) {
+    HttpRequest request = signInRequest(job);
+    WipeOnExit bodyWipe{request.body};
+    std::string reply = sendHttpRequest(request);
+    WipeOnExit replyWipe{reply};
+    JsonValue doc = parse(std::move(reply));
+    WipeOnExit documentWipe{doc.text};
+    return memberString(doc, 0, "token");
+}
+
+void signIn(NetJob& job, NetResult& result) {
+    std::wstring token = obtainToken(job);
+    result.value = token;
+    // Only the worker's job learns the token; the result's copy keeps the
+    // slot as the job started.
+    job.params[Slot::token] = token;
+    result.meJson = sendHttpRequest(profileRequest(job, token));
+    result.linesJson = sendHttpRequest(linesRequest(job, token));
+}
+
+void refresh(const NetJob& job, NetResult& result) {
+    result.listJson = sendHttpRequest(listRequest(job));
+    if (job.params[Slot::itemId].empty()) return;
+    std::wstring room;
+    if (job.mode == 0) {
+        room = job.params[Slot::itemId];
+    } else {
+        result.workItemJson = sendHttpRequest(workItemRequest(job));
+        JsonValue doc = parse(std::string(result.workItemJson));
+        room = memberString(doc, findMember(doc, 0, "item"), "room_id");
+    }
+    result.historyJson = sendHttpRequest(historyRequest(job, room));
+    if (refreshMarksRead(job)) sendHttpRequest(readMarkRequest(job, room));
+}
+
+void createWorkItem(const NetJob& job, NetResult& result) {
+    JsonValue doc = parse(sendHttpRequest(actionRequest(job)));
+    result.value = memberString(doc, 0, "id");
+}
+
+void performRequests(NetJob& job, NetResult& result) {
+    switch (job.kind) {
+    case NetJobKind::SignIn:
+        signIn(job, result);
+        break;
+    case NetJobKind::Refresh:
+        refresh(job, result);
+        break;
+    case NetJobKind::CreateWorkItem:
+        createWorkItem(job, result);
+        break;
+    case NetJobKind::LoadForwardTargets:
+        result.listJson = sendHttpRequest(actionRequest(job));
+        break;
+    default:
+        if (isSingleRequestKind(job.kind)) sendHttpRequest(actionRequest(job));
+        break;
+    }
+}
+
+struct SignOutJob {
+    std::wstring token;
+    std::wstring serverUrl;
+    ~SignOutJob() { wipe(token); }
+};
+
+void runSignOut(SignOutJob* raw) {
+    try {
+        std::unique_ptr<SignOutJob> job(raw);
+        sendHttpRequest(signOutRequest(job->token, job->serverUrl));
+    } catch (...) {
+        // Sign-out is best effort: the window forgot the token already.
+    }
+}
+
+}  // namespace
+
+NetResult* executeNetJob(NetJob& job) {
+    std::unique_ptr<NetResult> result(new NetResult());
+    result->job = job;
+    try {
+        performRequests(job, *result);
+    } catch (const UserMessage& message) {
+        result->ok = false;
+        // An empty refusal text would leave the operator an empty status line.
+        result->errorText = message.text.empty() ? std::wstring(refusedText) : message.text;
+    } catch (...) {
+        result->ok = false;
+        result->errorText = failureText;
+    }
+    wipe(job.params[Slot::password]);
+    wipe(result->job.params[Slot::password]);
+    return result.release();
+}
+
+void runNetJob(NetJob* raw) {
+    try {
+        std::unique_ptr<NetJob> job(raw);
+        std::unique_ptr<NetResult> result(executeNetJob(*job));
+        HWND window = netResultWindow.load();
+        // If posting fails the window is gone and nobody else would free it.
+        if (window && PostMessageW(window, WM_NET_RESULT, 0, reinterpret_cast<LPARAM>(result.get())))
+            result.release();
+    } catch (...) {
+        // Nothing may leave a thread entry; the window then never hears back.
+    }
+}
+
+bool launchNetJobThread(NetJob* job) {
+    try {
+        std::thread worker(runNetJob, job);
+        worker.detach();
+        return true;
+    } catch (...) {
+        delete job;
+        return false;
+    }
+}
+
+void startSignOutRequest(const std::wstring& token, const std::wstring& serverUrl) {
+    SignOutJob* job = nullptr;
+    try {
+        job = new SignOutJob{token, serverUrl};
+        std::thread worker(runSignOut, job);
+        worker.detach();
+    } catch (...) {
+        delete job;
+    }
+}

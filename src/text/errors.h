@@ -1,0 +1,16 @@
+// The two ways server work fails. A UserMessage carries Russian text shown to
+// the operator verbatim; a TransportFailure carries a one-word category
+// ("address", "network", "file", "response", "json") that is never shown.
+#pragma once
+#include <stdexcept>
+#include <string>
+
+struct UserMessage : std::runtime_error {
+    std::wstring text;
+    explicit UserMessage(std::wstring t) : std::runtime_error("user message"), text(std::move(t)) {}
+};
+
+struct TransportFailure : std::runtime_error {
+    std::string category;
+    explicit TransportFailure(std::string c) : std::runtime_error(c), category(std::move(c)) {}
+};

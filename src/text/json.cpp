@@ -1,0 +1,209 @@
+// jsmn is header-only: this is the one place its functions are compiled, so
+// it comes first, before json.h asks for declarations only.
+#include <jsmn.h>
+
+#include "text/json.h"
+
+#include "text/errors.h"
+#include "text/utf.h"
+
+#include <climits>
+#include <cstring>
+
+namespace {
+
+// Token indices are 32-bit; a table can never be addressed past that.
+JsonIndex tokenCount(const JsonValue& doc) {
+    const size_t n = doc.tokens.size();
+    return n > static_cast<size_t>(INT32_MAX) ? INT32_MAX : static_cast<JsonIndex>(n);
+}
+
+bool inTable(const JsonValue& doc, JsonIndex index) {
+    return index >= 0 && index < tokenCount(doc);
+}
+
+// The byte range of a token, refused when its offsets do not describe a piece
+// of the text. The table is a public member and may have been filled by
+// anyone, so nothing here trusts it.
+bool tokenBytes(const JsonValue& doc, JsonIndex index, size_t& first, size_t& last) {
+    if (!inTable(doc, index)) return false;
+    const JsonToken& token = doc.tokens[static_cast<size_t>(index)];
+    if (token.start < 0 || token.end < token.start) return false;
+    if (static_cast<size_t>(token.end) > doc.text.size()) return false;
+    first = static_cast<size_t>(token.start);
+    last = static_cast<size_t>(token.end);
+    return true;
+}
+
+bool tokenEquals(const JsonValue& doc, JsonIndex index, const char* bytes, size_t length) {
+    size_t first = 0, last = 0;
+    if (!tokenBytes(doc, index, first, last)) return false;
+    return last - first == length && (length == 0 || std::memcmp(doc.text.data() + first, bytes, length) == 0);
+}
+
+// The index just past a token and everything inside it: jsmn keeps no parent
+// links, so descendants are the following tokens that start before the
+// token's end. Always moves forward by at least one.
+JsonIndex pastSubtree(const JsonValue& doc, JsonIndex index) {
+    const int end = doc.tokens[static_cast<size_t>(index)].end;
+    const JsonIndex count = tokenCount(doc);
+    JsonIndex next = index + 1;
+    while (next < count && doc.tokens[static_cast<size_t>(next)].start < end) ++next;
+    return next;
+}
+
+int hexValue(wchar_t c) {
+    if (c >= L'0' && c <= L'9') return c - L'0';
+    if (c >= L'a' && c <= L'f') return c - L'a' + 10;
+    if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+    return -1;
+}
+
+// Runs over UTF-16 units after conversion, so the escapes it produces can
+// never be mistaken for parts of a UTF-8 sequence.
+std::wstring unescape(const std::wstring& in) {
+    std::wstring out;
+    out.reserve(in.size());
+    const size_t n = in.size();
+    for (size_t p = 0; p < n; ++p) {
+        const wchar_t c = in[p];
+        if (c != L'\\') {
+            out += c;
+            continue;
+        }
+        if (p + 1 >= n) break;
+        const wchar_t e = in[p + 1];
+        ++p;
+        switch (e) {
+        case L'n': out += L'\n'; break;
+        case L'r': out += L'\r'; break;
+        case L't': out += L'\t'; break;
+        case L'b': out += L'\b'; break;
+        case L'f': out += L'\f'; break;
+        case L'u': {
+            // p is at the 'u'; four more units are needed for an escape.
+            if (n - p - 1 < 4) {
+                out += L'u';
+                out.append(in, p + 1, std::wstring::npos);
+                return out;
+            }
+            unsigned value = 0;
+            bool valid = true;
+            for (size_t k = 1; k <= 4; ++k) {
+                const int digit = hexValue(in[p + k]);
+                if (digit < 0) valid = false;
+                value = value * 16 + static_cast<unsigned>(digit < 0 ? 0 : digit);
+            }
+            // Only raw object text can hold a "\u" that is not an escape (an
+            // unquoted value); it reads as the letter and the units after it
+            // stay ordinary text.
+            if (valid) {
+                out += static_cast<wchar_t>(value);
+                p += 4;
+            } else {
+                out += L'u';
+            }
+            break;
+        }
+        default: out += e; break;
+        }
+    }
+    return out;
+}
+
+[[noreturn]] void refuse(std::string& text) {
+    // The refused text may be a sign-in reply; it is wiped before it is freed.
+    volatile char* bytes = text.empty() ? nullptr : &text[0];
+    for (size_t i = 0; i < text.size(); ++i) bytes[i] = 0;
+    throw TransportFailure("json");
+}
+
+}  // namespace
+
+JsonValue parse(std::string&& text) {
+    JsonValue doc;
+    doc.text = std::move(text);
+    text.clear();
+    // Offsets in tokens are 32-bit.
+    if (doc.text.size() >= static_cast<size_t>(INT_MAX)) refuse(doc.text);
+    doc.tokens.assign(static_cast<size_t>(jsonTokenCapacity), JsonToken{});
+    jsmn_parser parser;
+    jsmn_init(&parser);
+    const int count = jsmn_parse(&parser, doc.text.data(), doc.text.size(), doc.tokens.data(),
+                                 static_cast<unsigned>(jsonTokenCapacity));
+    if (count <= 0 || count > jsonTokenCapacity) refuse(doc.text);
+    doc.tokens.resize(static_cast<size_t>(count));
+    return doc;
+}
+
+JsonIndex findMember(const JsonValue& doc, JsonIndex object, const char* key) {
+    if (key == nullptr || !inTable(doc, object)) return -1;
+    const JsonToken& owner = doc.tokens[static_cast<size_t>(object)];
+    if (owner.type != JSMN_OBJECT) return -1;
+    const size_t keyLength = std::strlen(key);
+    const JsonIndex count = tokenCount(doc);
+    JsonIndex i = object + 1;
+    while (i < count && doc.tokens[static_cast<size_t>(i)].start < owner.end) {
+        // A lenient text can make a key of a bracketed value; its insides are
+        // not the member's value.
+        const JsonIndex value = pastSubtree(doc, i);
+        const bool hasValue = value < count && doc.tokens[static_cast<size_t>(value)].start < owner.end;
+        if (tokenEquals(doc, i, key, keyLength)) return value < count ? value : -1;
+        if (!hasValue) return -1;
+        i = pastSubtree(doc, value);
+    }
+    return -1;
+}
+
+std::wstring stringAt(const JsonValue& doc, JsonIndex index) {
+    if (!inTable(doc, index)) return std::wstring();
+    const int kind = doc.tokens[static_cast<size_t>(index)].type;
+    if (kind != JSMN_STRING && kind != JSMN_OBJECT && kind != JSMN_ARRAY) return std::wstring();
+    size_t first = 0, last = 0;
+    if (!tokenBytes(doc, index, first, last) || first == last) return std::wstring();
+    return unescape(toUtf16(doc.text.substr(first, last - first)));
+}
+
+std::wstring memberString(const JsonValue& doc, JsonIndex object, const char* key) {
+    return stringAt(doc, findMember(doc, object, key));
+}
+
+bool memberBool(const JsonValue& doc, JsonIndex object, const char* key) {
+    return tokenEquals(doc, findMember(doc, object, key), "true", 4);
+}
+
+int32_t memberInt(const JsonValue& doc, JsonIndex object, const char* key) {
+    size_t p = 0, last = 0;
+    if (!tokenBytes(doc, findMember(doc, object, key), p, last)) return 0;
+    const std::string& s = doc.text;
+    // The token's bytes are not NUL-terminated, so atoi itself cannot be used.
+    while (p < last && (s[p] == ' ' || (s[p] >= '\t' && s[p] <= '\r'))) ++p;
+    bool negative = false;
+    if (p < last && (s[p] == '+' || s[p] == '-')) {
+        negative = s[p] == '-';
+        ++p;
+    }
+    const int64_t limit = static_cast<int64_t>(INT32_MAX) + 1;
+    int64_t value = 0;
+    for (; p < last && s[p] >= '0' && s[p] <= '9'; ++p) {
+        value = value * 10 + (s[p] - '0');
+        if (value > limit) value = limit;
+    }
+    if (negative) value = -value;
+    if (value > INT32_MAX) return INT32_MAX;
+    return static_cast<int32_t>(value);
+}
+
+std::vector<JsonIndex> arrayElements(const JsonValue& doc, JsonIndex index) {
+    std::vector<JsonIndex> elements;
+    if (!inTable(doc, index)) return elements;
+    const JsonToken& array = doc.tokens[static_cast<size_t>(index)];
+    if (array.type != JSMN_ARRAY) return elements;
+    const JsonIndex count = tokenCount(doc);
+    JsonIndex i = index + 1;
+    while (i < count && doc.tokens[static_cast<size_t>(i)].start < array.end) {
+        elements.push_back(i);
+        i = pastSubtree(doc, i);
+    }
+    return elements;
+}

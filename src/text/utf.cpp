@@ -1,0 +1,80 @@
+#include "text/utf.h"
+
+#include <windows.h>
+
+#include <climits>
+
+// The system conversions take 32-bit counts. Texts that pass through here are
+// replies capped far below 2 GiB, so a larger input is treated like one the
+// system cannot convert: it gives an empty result rather than a cut one.
+
+std::string toUtf8(const std::wstring& text) {
+    if (text.empty() || text.size() > static_cast<size_t>(INT_MAX)) return std::string();
+    const int units = static_cast<int>(text.size());
+    const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), units, nullptr, 0, nullptr, nullptr);
+    if (length <= 0) return std::string();
+    std::string out(static_cast<size_t>(length), '\0');
+    const int written = WideCharToMultiByte(CP_UTF8, 0, text.data(), units, &out[0], length, nullptr, nullptr);
+    if (written <= 0) return std::string();
+    out.resize(static_cast<size_t>(written));
+    return out;
+}
+
+std::wstring toUtf16(const std::string& bytes) {
+    if (bytes.empty() || bytes.size() > static_cast<size_t>(INT_MAX)) return std::wstring();
+    const int count = static_cast<int>(bytes.size());
+    const int length = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), count, nullptr, 0);
+    if (length <= 0) return std::wstring();
+    std::wstring out(static_cast<size_t>(length), L'\0');
+    const int written = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), count, &out[0], length);
+    if (written <= 0) return std::wstring();
+    out.resize(static_cast<size_t>(written));
+    return out;
+}
+
+std::string jsonQuote(const std::wstring& value) {
+    const std::string utf8 = toUtf8(value);
+    std::string out;
+    out.reserve(utf8.size() + 2);
+    out += '"';
+    for (const char c : utf8) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        switch (byte) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            // Other control bytes have no short escape; the server gets them
+            // dropped rather than as \u escapes.
+            if (byte >= 0x20) out += c;
+            break;
+        }
+    }
+    out += '"';
+    return out;
+}
+
+std::wstring urlEncode(const std::wstring& value) {
+    static const char hex[] = "0123456789ABCDEF";
+    const std::string utf8 = toUtf8(value);
+    std::wstring out;
+    out.reserve(utf8.size() * 3);
+    for (const char c : utf8) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        // Explicit ASCII ranges: isalnum on a plain char would see bytes of
+        // multi-byte sequences as negative values, and a non-C locale may
+        // count some of them as letters.
+        const bool plain = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
+                           (byte >= '0' && byte <= '9') || byte == '-' || byte == '.' || byte == '_';
+        if (plain) {
+            out += static_cast<wchar_t>(byte);
+        } else {
+            out += L'%';
+            out += static_cast<wchar_t>(hex[byte >> 4]);
+            out += static_cast<wchar_t>(hex[byte & 0x0F]);
+        }
+    }
+    return out;
+}

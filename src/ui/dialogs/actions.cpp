@@ -1,0 +1,140 @@
+#include "ui/dialogs/actions.h"
+#include "ui/main/composer.h"
+#include "ui/main/ids.h"
+#include <windowsx.h>
+
+namespace {
+const wchar_t selectorHint[] = L"Выберите сообщение для действия…";
+const wchar_t thumbsUp[] = L"\U0001F44D";
+}
+
+ActionPage readActionPage(const JsonValue& history) {
+    ActionPage page;
+    for (JsonIndex item : arrayElements(history, findMember(history, 0, "items"))) {
+        MessageActions m;
+        m.id = memberString(history, item, "id");
+        m.senderName = memberString(history, item, "senderName");
+        m.text = memberString(history, item, "text");
+        m.canReply = memberBool(history, item, "canReply");
+        m.canEdit = memberBool(history, item, "canEdit");
+        m.canForward = memberBool(history, item, "canForward");
+        m.canReact = memberBool(history, item, "canReact");
+        m.canPin = memberBool(history, item, "canPin");
+        m.pinned = memberBool(history, item, "pinned");
+        m.canDelete = memberBool(history, item, "canDelete");
+        for (JsonIndex r : arrayElements(history, findMember(history, item, "reactions")))
+            if (memberString(history, r, "emoji") == thumbsUp) m.likedByMe = memberBool(history, r, "mine");
+        page.lines.push_back(selectorLine(page.actions.size(), m, memberBool(history, item, "deleted")));
+        page.actions.push_back(std::move(m));
+    }
+    return page;
+}
+
+std::wstring selectorLine(size_t position, const MessageActions& message, bool deleted) {
+    std::wstring excerpt;
+    if (deleted) {
+        excerpt = L"[Сообщение удалено]";
+    } else {
+        excerpt = message.text.substr(0, 65);
+        for (wchar_t& c : excerpt)
+            if (c == L'\r' || c == L'\n') c = L' ';
+    }
+    return std::to_wstring(position + 1) + L" · " + message.senderName + L" · " + excerpt;
+}
+
+ActionControls actionControlRules(bool busy, bool canWrite, bool replying, bool editing, const MessageActions* sel) {
+    ActionControls c{};
+    c.reply = !busy && sel && sel->canReply;
+    c.more = !busy && !editing && sel && (sel->canReact || sel->canPin || sel->canDelete);
+    c.edit = !busy && sel && sel->canEdit;
+    c.forward = !busy && sel && sel->canForward;
+    c.cancelMode = !busy && (replying || editing);
+    c.send = !busy && (canWrite || editing);
+    c.composer = (canWrite || editing) && !(busy && editing);
+    c.attach = !busy && canWrite && !editing;
+    c.sendCaption = editing ? L"Сохранить" : L"Отправить";
+    return c;
+}
+
+const MessageActions* selectedMessage(const MainWindowState& state) {
+    if (!state.messageCombo) return nullptr;
+    LRESULT s = SendMessageW(state.messageCombo, CB_GETCURSEL, 0, 0);
+    if (s < 1 || static_cast<size_t>(s) > state.actions.size()) return nullptr;
+    return &state.actions[static_cast<size_t>(s) - 1];
+}
+
+namespace {
+void fillSelector(MainWindowState& state, const std::vector<std::wstring>& lines, int selection) {
+    HWND combo = state.messageCombo;
+    SendMessageW(combo, WM_SETREDRAW, FALSE, 0);
+    SendMessageW(combo, CB_RESETCONTENT, 0, 0);
+    SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(selectorHint));
+    for (const std::wstring& line : lines) SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+    SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(selection), 0);
+    SendMessageW(combo, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(combo, nullptr, TRUE);
+}
+}
+
+void rebuildMessageActions(MainWindowState& state, const JsonValue& history) {
+    const MessageActions* previous = selectedMessage(state);
+    std::wstring previousId = previous ? previous->id : std::wstring();
+    ActionPage page = readActionPage(history);
+    int selection = 0;
+    for (size_t k = 0; k < page.actions.size(); ++k)
+        if (previous && page.actions[k].id == previousId) selection = static_cast<int>(k + 1);
+    // The combo is refilled only when its lines changed: a periodic refresh of
+    // an unchanged page then costs no redraw and never closes an open drop-down.
+    bool same = state.selectorLines == page.lines &&
+                SendMessageW(state.messageCombo, CB_GETCOUNT, 0, 0) == static_cast<LRESULT>(page.lines.size() + 1);
+    state.actions = std::move(page.actions);
+    if (same) {
+        SendMessageW(state.messageCombo, CB_SETCURSEL, static_cast<WPARAM>(selection), 0);
+    } else {
+        fillSelector(state, page.lines, selection);
+        state.selectorLines = std::move(page.lines);
+    }
+    state.canWrite = memberBool(history, 0, "canWrite");
+    updateActionControls(state);
+}
+
+void resetMessageActions(MainWindowState& state) {
+    state.canWrite = false;
+    state.actions.clear();
+    state.selectorLines.clear();
+    state.flashText.clear();
+    fillSelector(state, {}, 0);
+    leaveComposerMode(state, false);
+}
+
+void updateActionControls(MainWindowState& state) {
+    ActionControls c = actionControlRules(state.busy, state.canWrite, !state.replyToId.empty(), !state.editId.empty(),
+                                          selectedMessage(state));
+    EnableWindow(state.replyButton, c.reply);
+    EnableWindow(state.moreButton, c.more);
+    EnableWindow(state.editButton, c.edit);
+    EnableWindow(state.forwardButton, c.forward);
+    EnableWindow(state.cancelModeButton, c.cancelMode);
+    EnableWindow(state.sendButton, c.send);
+    // Disabling the focused composer (a refresh during an edit) drops the
+    // keyboard focus; it goes back once the composer is enabled again.
+    if (!c.composer && GetFocus() == state.composerEdit) state.composerHadFocus = true;
+    EnableWindow(state.composerEdit, c.composer);
+    if (c.composer && state.composerHadFocus) {
+        state.composerHadFocus = false;
+        if (GetActiveWindow() == state.window) SetFocus(state.composerEdit);
+    }
+    EnableWindow(state.attachButton, c.attach);
+    SetWindowTextW(state.sendButton, c.sendCaption);
+}
+
+bool selectMessageById(MainWindowState& state, const std::wstring& id) {
+    for (size_t k = 0; k < state.actions.size(); ++k) {
+        if (state.actions[k].id != id) continue;
+        SendMessageW(state.messageCombo, CB_SETCURSEL, k + 1, 0);
+        SendMessageW(state.window, WM_COMMAND, MAKEWPARAM(ID_MESSAGE_COMBO, CBN_SELCHANGE),
+                     reinterpret_cast<LPARAM>(state.messageCombo));
+        return true;
+    }
+    return false;
+}

@@ -1,0 +1,46 @@
+// What may be done with the selected message: the per-message records read
+// from a history page, the selector's lines, and the one rule set that enables
+// the message and composer controls.
+#pragma once
+#include <string>
+#include <vector>
+#include "text/json.h"
+#include "ui/main/state.h"
+
+struct ActionPage {
+    std::vector<MessageActions> actions;
+    std::vector<std::wstring> lines;   // selector lines, item k+1 of messageCombo
+};
+
+// Reads "items" of a history reply in order.
+ActionPage readActionPage(const JsonValue& history);
+
+// "k+1 · sender · excerpt": 65 code units with CR and LF as spaces, or
+// "[Сообщение удалено]" for a deleted message.
+std::wstring selectorLine(size_t position, const MessageActions& message, bool deleted);
+
+struct ActionControls {
+    bool reply, more, edit, forward, cancelMode, send, composer, attach;
+    const wchar_t* sendCaption;
+};
+
+ActionControls actionControlRules(bool busy, bool canWrite, bool replying, bool editing, const MessageActions* selected);
+
+// --- window side (main window thread) ---
+
+// The selected message of messageCombo, or null.
+const MessageActions* selectedMessage(const MainWindowState& state);
+
+// Rebuilds the action list and messageCombo from a history page, keeping the
+// selection by id; sets canWrite; runs the action-control update.
+void rebuildMessageActions(MainWindowState& state, const JsonValue& history);
+
+// Empties the list, selects the hint, clears canWrite and the flash, and
+// leaves reply or edit mode without restoring the draft.
+void resetMessageActions(MainWindowState& state);
+
+// Applies actionControlRules to the eight controls and the send caption.
+void updateActionControls(MainWindowState& state);
+
+// Selects the message with this id as if the operator had picked it.
+bool selectMessageById(MainWindowState& state, const std::wstring& id);

@@ -1,0 +1,72 @@
+// The three modal dialogs, the message actions menu and the nested-modal loop
+// they share.
+#pragma once
+#include <windows.h>
+#include <string>
+#include <vector>
+#include "ui/main/state.h"
+
+extern const wchar_t deleteDialogClass[];
+extern const wchar_t forwardDialogClass[];
+extern const wchar_t newWorkDialogClass[];
+
+LRESULT CALLBACK deleteDialogProc(HWND, UINT, WPARAM, LPARAM);
+LRESULT CALLBACK forwardDialogProc(HWND, UINT, WPARAM, LPARAM);
+LRESULT CALLBACK newWorkDialogProc(HWND, UINT, WPARAM, LPARAM);
+
+struct DialogControl {
+    const wchar_t* className;
+    const wchar_t* text;
+    int id;
+    DWORD style;
+    int x, y, width, height;
+};
+
+// Creates a dialog's controls with the main window's font; handles in order.
+std::vector<HWND> createDialogControls(HWND dialog, const DialogControl* controls, size_t count, HFONT font);
+
+struct DialogWindow {
+    const wchar_t* className;
+    const wchar_t* caption;
+    int width, height;
+    bool holdsRefresh;     // sets modalOpen while open
+    bool hiddenInSelfTest;
+};
+
+// The one way a dialog is run: created at 200, 180 owned by the main window,
+// the owner disabled, shown, the nested loop until *done, the owner enabled
+// and brought forward again. Returns false when the window was not created.
+bool runDialog(MainWindowState& state, const DialogWindow& spec, void* param, const bool& done);
+
+// Disables the owner, pumps messages (offering each to the dialog's keyboard
+// navigation) until *done, re-posts WM_QUIT if one arrives, and enables the
+// owner again before the dialog is destroyed. Returns false when the loop
+// ended on WM_QUIT or an error.
+bool runModalLoop(HWND owner, HWND dialog, const bool& done);
+
+// Ends a dialog: enables its owner first, then destroys it.
+void closeModalDialog(HWND dialog);
+
+// "Удалить сообщение?\r\n" + sender + ": " + first 100 code units of the text.
+std::wstring deletePrompt(const MessageActions& message);
+
+// Rooms of a rooms reply whose "canWrite" is true, in reply order.
+std::vector<ListRow> forwardTargets(const std::string& roomsJson);
+
+// True when the operator pressed "Удалить".
+bool confirmDeletion(MainWindowState& state, const MessageActions& message);
+
+// 153: a LoadForwardTargets job for the message.
+void startForward(MainWindowState& state, const MessageActions& message);
+
+// Result of LoadForwardTargets: the dialog, and on confirmation the forward.
+void openForwardDialog(MainWindowState& state, const std::wstring& messageId, const std::string& roomsJson);
+
+// 160: the "Ещё…" menu for the selected message.
+void openMessageActionsMenu(MainWindowState& state);
+
+// 107 in modes 1 and 2, and 126: the new work item dialog.
+void openNewWorkDialog(MainWindowState& state, bool fromCase);
+
+// Caption of the new work item dialog: a case only from the cases tab.
+const wchar_t* newWorkCaption(int mode, bool fromCase);

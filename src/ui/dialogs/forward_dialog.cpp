@@ -1,0 +1,120 @@
+#include "app/selftest.h"
+#include "text/json.h"
+#include "ui/dialogs/dialogs.h"
+#include "ui/main/dispatch.h"
+
+const wchar_t forwardDialogClass[] = L"KestaForwardMessage";
+
+namespace {
+struct ForwardDialogState {
+    std::vector<ListRow> targets;
+    std::wstring messageId;
+    std::wstring targetRoomId;
+    std::wstring targetRoomTitle;
+    HFONT font = nullptr;
+    bool done = false;
+    bool accepted = false;
+};
+
+enum { ID_FORWARD_ROOMS = 701, ID_FORWARD_CANCEL = 702, ID_FORWARD_CONFIRM = 703 };
+
+const DialogControl forwardControls[] = {
+    {L"STATIC", L"Куда переслать сообщение?", 0, WS_CHILD | WS_VISIBLE, 18, 18, 480, 24},
+    {L"ComboBox", L"", ID_FORWARD_ROOMS, WS_CHILD | WS_VISIBLE | WS_TABSTOP | CBS_DROPDOWNLIST, 18, 50, 480, 250},
+    {L"STATIC",
+     L"Пересылка создаст отдельное сообщение. Для вложения сохраняется исходный срок хранения; квоту и доступ "
+     L"проверит сервер.",
+     0, WS_CHILD | WS_VISIBLE, 18, 95, 480, 64},
+    {L"BUTTON", L"Отмена", ID_FORWARD_CANCEL, WS_CHILD | WS_VISIBLE | WS_TABSTOP, 270, 175, 100, 30},
+    {L"BUTTON", L"Переслать", ID_FORWARD_CONFIRM, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 380, 175, 118, 30},
+};
+
+ForwardDialogState* forwardStateOf(HWND w) {
+    return reinterpret_cast<ForwardDialogState*>(GetWindowLongPtrW(w, GWLP_USERDATA));
+}
+
+void onForwardCreate(HWND w, ForwardDialogState* st) {
+    SetWindowLongPtrW(w, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(st));
+    std::vector<HWND> controls = createDialogControls(w, forwardControls, 5, st->font);
+    HWND rooms = controls[1];
+    for (const ListRow& t : st->targets) SendMessageW(rooms, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(t.label.c_str()));
+    int selection = 0;
+    if (selfTest.actionsScenario) {
+        for (size_t i = 0; i < st->targets.size(); ++i)
+            if (st->targets[i].id == selfTest.forwardRoom) selection = static_cast<int>(i);
+    }
+    SendMessageW(rooms, CB_SETCURSEL, static_cast<WPARAM>(selection), 0);
+    if (selfTest.actionsScenario) PostMessageW(controls[4], BM_CLICK, 0, 0);
+}
+
+void onForwardConfirm(HWND w, ForwardDialogState* st) {
+    LRESULT index = SendMessageW(GetDlgItem(w, ID_FORWARD_ROOMS), CB_GETCURSEL, 0, 0);
+    if (index < 0 || static_cast<size_t>(index) >= st->targets.size()) return;
+    st->targetRoomId = st->targets[static_cast<size_t>(index)].id;
+    st->targetRoomTitle = st->targets[static_cast<size_t>(index)].label;
+    st->accepted = true;
+    closeModalDialog(w);
+}
+}  // namespace
+
+std::vector<ListRow> forwardTargets(const std::string& roomsJson) {
+    JsonValue rooms = parse(std::string(roomsJson));
+    std::vector<ListRow> targets;
+    for (JsonIndex e : arrayElements(rooms, 0))
+        if (memberBool(rooms, e, "canWrite")) targets.push_back({memberString(rooms, e, "id"), memberString(rooms, e, "title"), L"", L""});
+    return targets;
+}
+
+LRESULT CALLBACK forwardDialogProc(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
+    try {
+        if (message == WM_CREATE) {
+            onForwardCreate(w, static_cast<ForwardDialogState*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
+            return 0;
+        }
+        ForwardDialogState* st = forwardStateOf(w);
+        if (!st) return DefWindowProcW(w, message, wParam, lParam);
+        switch (message) {
+        case WM_COMMAND:
+            if (LOWORD(wParam) == ID_FORWARD_CANCEL) {
+                closeModalDialog(w);
+                return 0;
+            }
+            if (LOWORD(wParam) == ID_FORWARD_CONFIRM) {
+                onForwardConfirm(w, st);
+                return 0;
+            }
+            return DefWindowProcW(w, message, wParam, lParam);
+        case WM_CLOSE: closeModalDialog(w); return 0;
+        case WM_DESTROY: st->done = true; return 0;
+        default: return DefWindowProcW(w, message, wParam, lParam);
+        }
+    } catch (...) {
+        return 0;
+    }
+}
+
+void startForward(MainWindowState& s, const MessageActions& message) {
+    NetJob job;
+    job.kind = NetJobKind::LoadForwardTargets;
+    job.params[Slot::messageId] = message.id;
+    startNetJob(s, std::move(job));
+}
+
+void openForwardDialog(MainWindowState& s, const std::wstring& messageId, const std::string& roomsJson) {
+    ForwardDialogState st;
+    st.messageId = messageId;
+    st.targets = forwardTargets(roomsJson);
+    st.font = s.uiFont;
+    if (st.targets.empty()) {
+        SetWindowTextW(s.statusLabel, L"Нет разговоров, в которые разрешена отправка");
+        return;
+    }
+    DialogWindow spec{forwardDialogClass, L"Переслать сообщение", 540, 270, true, true};
+    if (!runDialog(s, spec, &st, st.done) || !st.accepted) return;
+    NetJob job;
+    job.kind = NetJobKind::ForwardMessage;
+    job.params[Slot::messageId] = st.messageId;
+    job.targetRoomId = st.targetRoomId;
+    job.params[Slot::subject] = st.targetRoomTitle;
+    startUserJob(s, std::move(job));
+}

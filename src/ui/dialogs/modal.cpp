@@ -1,0 +1,66 @@
+#include "ui/dialogs/dialogs.h"
+#include "app/selftest.h"
+
+bool runModalLoop(HWND owner, HWND dialog, const bool& done) {
+    MSG msg;
+    bool quit = false;
+    while (!done) {
+        BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+        if (got <= 0) {
+            // WM_QUIT belongs to the main loop: hand it back so that closing the
+            // program while a dialog is open still ends the process.
+            if (got == 0) {
+                quit = true;
+                PostQuitMessage(static_cast<int>(msg.wParam));
+            }
+            break;
+        }
+        if (!IsWindow(dialog) || !IsDialogMessageW(dialog, &msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+    // The owner is enabled before the dialog goes away, or the system would
+    // activate some other program's window in between.
+    if (owner) EnableWindow(owner, TRUE);
+    return !quit && done;
+}
+
+void closeModalDialog(HWND dialog) {
+    HWND owner = GetWindow(dialog, GW_OWNER);
+    if (owner) EnableWindow(owner, TRUE);
+    DestroyWindow(dialog);
+}
+
+std::vector<HWND> createDialogControls(HWND dialog, const DialogControl* controls, size_t count, HFONT font) {
+    HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(dialog, GWLP_HINSTANCE));
+    std::vector<HWND> handles;
+    for (size_t i = 0; i < count; ++i) {
+        const DialogControl& c = controls[i];
+        HWND control = CreateWindowExW(0, c.className, c.text, c.style, c.x, c.y, c.width, c.height, dialog,
+                                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance, nullptr);
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+        handles.push_back(control);
+    }
+    return handles;
+}
+
+bool runDialog(MainWindowState& s, const DialogWindow& spec, void* param, const bool& done) {
+    HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(s.window, GWLP_HINSTANCE));
+    HWND dialog = CreateWindowExW(WS_EX_DLGMODALFRAME, spec.className, spec.caption, WS_CAPTION | WS_SYSMENU, 200, 180,
+                                  spec.width, spec.height, s.window, nullptr, instance, param);
+    if (!dialog) return false;
+    HWND owner = s.window;
+    if (spec.holdsRefresh) s.modalOpen = true;
+    EnableWindow(owner, FALSE);
+    if (!(spec.hiddenInSelfTest && selfTest.active)) ShowWindow(dialog, SW_SHOWNORMAL);
+    runModalLoop(owner, dialog, done);
+    if (spec.holdsRefresh) s.modalOpen = false;
+    if (IsWindow(owner) && !(spec.hiddenInSelfTest && selfTest.active)) SetForegroundWindow(owner);
+    if (!done && IsWindow(dialog)) {
+        // Left by a quit request: the window must not outlive the state it points to.
+        SetWindowLongPtrW(dialog, GWLP_USERDATA, 0);
+        DestroyWindow(dialog);
+    }
+    return true;
+}

@@ -1,0 +1,107 @@
+#include "app/selftest.h"
+#include "ui/dialogs/dialogs.h"
+#include "ui/main/dispatch.h"
+#include "ui/main/work_panel.h"
+
+const wchar_t newWorkDialogClass[] = L"KestaNewWork";
+
+namespace {
+struct NewWorkDialogState {
+    const std::vector<ListRow>* lines = nullptr;
+    HFONT font = nullptr;
+    bool done = false;
+    bool accepted = false;
+    std::wstring subject;
+    std::wstring description;
+    std::wstring lineId;
+};
+
+enum { ID_NEW_SUBJECT = 1, ID_NEW_DESCRIPTION = 2, ID_NEW_LINE = 3, ID_NEW_CREATE = 4 };
+
+const DialogControl newWorkControls[] = {
+    {L"STATIC", L"Тема", 0, WS_CHILD | WS_VISIBLE, 18, 15, 420, 20},
+    {L"EDIT", L"", ID_NEW_SUBJECT, WS_CHILD | WS_VISIBLE | WS_BORDER | ES_AUTOHSCROLL, 18, 38, 440, 27},
+    {L"STATIC", L"Описание", 0, WS_CHILD | WS_VISIBLE, 18, 76, 440, 20},
+    {L"EDIT", L"", ID_NEW_DESCRIPTION,
+     WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_BORDER | ES_MULTILINE | ES_AUTOVSCROLL, 18, 100, 440, 120},
+    {L"ComboBox", L"", ID_NEW_LINE, WS_CHILD | WS_VISIBLE | CBS_DROPDOWNLIST, 18, 235, 440, 200},
+    {L"BUTTON", L"Создать", ID_NEW_CREATE, WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON, 350, 280, 108, 30},
+};
+
+NewWorkDialogState* newWorkStateOf(HWND w) {
+    return reinterpret_cast<NewWorkDialogState*>(GetWindowLongPtrW(w, GWLP_USERDATA));
+}
+
+std::wstring textOf(HWND control) {
+    int length = GetWindowTextLengthW(control);
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    int copied = GetWindowTextW(control, &text[0], length + 1);
+    text.resize(static_cast<size_t>(copied > 0 ? copied : 0));
+    return text;
+}
+
+void onNewWorkCreate(HWND w, NewWorkDialogState* st) {
+    SetWindowLongPtrW(w, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(st));
+    std::vector<HWND> controls = createDialogControls(w, newWorkControls, 6, st->font);
+    for (const ListRow& line : *st->lines)
+        SendMessageW(controls[4], CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.label.c_str()));
+    SendMessageW(controls[4], CB_SETCURSEL, 0, 0);
+}
+
+void onNewWorkConfirm(HWND w, NewWorkDialogState* st) {
+    st->subject = textOf(GetDlgItem(w, ID_NEW_SUBJECT));
+    st->description = textOf(GetDlgItem(w, ID_NEW_DESCRIPTION));
+    LRESULT index = SendMessageW(GetDlgItem(w, ID_NEW_LINE), CB_GETCURSEL, 0, 0);
+    if (st->subject.empty() || index < 0 || static_cast<size_t>(index) >= st->lines->size()) return;
+    st->lineId = (*st->lines)[static_cast<size_t>(index)].id;
+    st->accepted = true;
+    closeModalDialog(w);
+}
+}  // namespace
+
+const wchar_t* newWorkCaption(int mode, bool fromCase) {
+    return mode == 1 && !fromCase ? L"Новое обращение" : L"Новая заявка";
+}
+
+LRESULT CALLBACK newWorkDialogProc(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
+    try {
+        if (message == WM_CREATE) {
+            onNewWorkCreate(w, static_cast<NewWorkDialogState*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
+            return 0;
+        }
+        NewWorkDialogState* st = newWorkStateOf(w);
+        if (!st) return DefWindowProcW(w, message, wParam, lParam);
+        switch (message) {
+        case WM_COMMAND:
+            if (LOWORD(wParam) == ID_NEW_CREATE) {
+                onNewWorkConfirm(w, st);
+                return 0;
+            }
+            return DefWindowProcW(w, message, wParam, lParam);
+        case WM_CLOSE: closeModalDialog(w); return 0;
+        case WM_DESTROY: st->done = true; return 0;
+        default: return DefWindowProcW(w, message, wParam, lParam);
+        }
+    } catch (...) {
+        return 0;
+    }
+}
+
+void openNewWorkDialog(MainWindowState& s, bool fromCase) {
+    if (s.mode == 0 && !fromCase) {
+        openWebInterface(s);
+        return;
+    }
+    NewWorkDialogState st;
+    st.lines = &s.lines;
+    st.font = s.uiFont;
+    DialogWindow spec{newWorkDialogClass, newWorkCaption(s.mode, fromCase), 500, 365, false, false};
+    if (!runDialog(s, spec, &st, st.done) || !st.accepted) return;
+    NetJob job;
+    job.kind = NetJobKind::CreateWorkItem;
+    job.params[Slot::subject] = st.subject;
+    job.params[Slot::text] = st.description;
+    job.params[Slot::lineId] = st.lineId;
+    job.fromCase = fromCase;
+    startUserJob(s, std::move(job));
+}

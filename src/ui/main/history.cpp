@@ -1,0 +1,135 @@
+#include "ui/main/history.h"
+#include "ui/dialogs/actions.h"
+#include "ui/main/dispatch.h"
+#include "ui/main/ids.h"
+#include "ui/main/transcript.h"
+#include <richedit.h>
+
+void resetHistoryNavigation(MainWindowState& s) {
+    s.searchText.clear();
+    s.beforeCursor.clear();
+    s.nextBefore.clear();
+    s.cursorStack.clear();
+    SetWindowTextW(s.searchEdit, L"");
+    EnableWindow(s.findButton, FALSE);
+    EnableWindow(s.olderButton, FALSE);
+    EnableWindow(s.newerButton, FALSE);
+    EnableWindow(s.latestButton, FALSE);
+}
+
+namespace {
+void navigate(MainWindowState& s) {
+    s.generation += 1;
+    refreshNow(s);
+}
+
+std::wstring textOf(HWND control) {
+    int length = GetWindowTextLengthW(control);
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    int copied = GetWindowTextW(control, &text[0], length + 1);
+    text.resize(static_cast<size_t>(copied > 0 ? copied : 0));
+    return text;
+}
+
+// Replaces the transcript keeping the reading position: the same first line
+// number comes back to the top, or the caret is shown when reading from the top.
+void writeTranscript(MainWindowState& s, const std::wstring& text) {
+    LRESULT firstLine = SendMessageW(s.transcriptView, EM_GETFIRSTVISIBLELINE, 0, 0);
+    SendMessageW(s.transcriptView, WM_SETREDRAW, FALSE, 0);
+    SetWindowTextW(s.transcriptView, text.c_str());
+    if (firstLine > 0) {
+        SendMessageW(s.transcriptView, EM_LINESCROLL, 0, firstLine);
+    } else {
+        SendMessageW(s.transcriptView, EM_SETSEL, static_cast<WPARAM>(-1), -1);
+        SendMessageW(s.transcriptView, EM_SCROLLCARET, 0, 0);
+    }
+    SendMessageW(s.transcriptView, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(s.transcriptView, nullptr, TRUE);
+    s.shownTranscript = text;
+}
+}  // namespace
+
+void onFindCommand(MainWindowState& s) {
+    s.searchText = textOf(s.searchEdit);
+    s.beforeCursor.clear();
+    s.nextBefore.clear();
+    s.cursorStack.clear();
+    navigate(s);
+}
+
+void onOlderCommand(MainWindowState& s) {
+    if (s.nextBefore.empty()) return;
+    s.cursorStack.push_back(s.beforeCursor);
+    s.beforeCursor = s.nextBefore;
+    navigate(s);
+}
+
+void onNewerCommand(MainWindowState& s) {
+    if (s.cursorStack.empty()) return;
+    s.beforeCursor = s.cursorStack.back();
+    s.cursorStack.pop_back();
+    navigate(s);
+}
+
+void onLatestCommand(MainWindowState& s) {
+    resetHistoryNavigation(s);
+    navigate(s);
+}
+
+std::wstring applyHistoryPage(MainWindowState& s, const JsonValue& history) {
+    rebuildMessageActions(s, history);
+    s.nextBefore = stringAt(history, findMember(history, findMember(history, 0, "page"), "nextBefore"));
+    EnableWindow(s.findButton, TRUE);
+    EnableWindow(s.olderButton, !s.nextBefore.empty());
+    EnableWindow(s.newerButton, !s.cursorStack.empty());
+    EnableWindow(s.latestButton, !s.beforeCursor.empty() || !s.searchText.empty());
+
+    std::wstring rememberedFile;
+    LRESULT fileRow = SendMessageW(s.fileCombo, CB_GETCURSEL, 0, 0);
+    if (fileRow >= 0 && static_cast<size_t>(fileRow) < s.files.size()) rememberedFile = s.files[static_cast<size_t>(fileRow)].id;
+    TranscriptPage page = buildTranscript(history);
+    int selection = 0;
+    for (size_t i = 0; i < page.files.size(); ++i)
+        if (page.files[i].id == rememberedFile) selection = static_cast<int>(i);
+    bool sameFiles = page.files.size() == s.files.size() &&
+                     SendMessageW(s.fileCombo, CB_GETCOUNT, 0, 0) == static_cast<LRESULT>(s.files.size());
+    for (size_t i = 0; sameFiles && i < page.files.size(); ++i)
+        sameFiles = page.files[i].id == s.files[i].id && page.files[i].label == s.files[i].label;
+    // An unchanged file list is left as it is, so a periodic refresh never
+    // closes the drop-down under the operator's cursor.
+    if (!sameFiles) {
+        SendMessageW(s.fileCombo, CB_RESETCONTENT, 0, 0);
+        for (const ListRow& f : page.files)
+            SendMessageW(s.fileCombo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(f.label.c_str()));
+        s.files = std::move(page.files);
+    }
+    SendMessageW(s.fileCombo, CB_SETCURSEL, s.files.empty() ? static_cast<WPARAM>(-1) : static_cast<WPARAM>(selection), 0);
+    EnableWindow(s.downloadButton, !s.files.empty());
+
+    // Compared with what was last written, not with the control's text: the
+    // control keeps at most 600000 characters and would never match a longer page.
+    if (page.text != s.shownTranscript) writeTranscript(s, page.text);
+
+    EnableWindow(s.composerEdit, s.canWrite);
+    EnableWindow(s.sendButton, s.canWrite);
+    EnableWindow(s.attachButton, s.canWrite);
+    return page.text;
+}
+
+LRESULT CALLBACK searchKeyFilter(HWND edit, UINT message, WPARAM wParam, LPARAM lParam) {
+    MainWindowState* s = stateOf(GetParent(edit));
+    if (!s || !s->searchProc) return DefWindowProcW(edit, message, wParam, lParam);
+    if (message == WM_KEYDOWN && wParam == VK_RETURN) {
+        PostMessageW(s->window, WM_COMMAND, MAKEWPARAM(ID_FIND, 0), 0);
+        return 0;
+    }
+    // The carriage return that Enter also produces would only make the
+    // single-line edit beep.
+    if (message == WM_CHAR && wParam == L'\r') return 0;
+    return CallWindowProcW(s->searchProc, edit, message, wParam, lParam);
+}
+
+void setTranscriptText(MainWindowState& s, const wchar_t* text) {
+    s.shownTranscript = text;
+    SetWindowTextW(s.transcriptView, text);
+}

@@ -1,0 +1,21 @@
+// History navigation and the conversation part of a refreshed page.
+#pragma once
+#include "text/json.h"
+#include "ui/main/state.h"
+
+void resetHistoryNavigation(MainWindowState& state);
+
+void onFindCommand(MainWindowState& state);    // 141
+void onOlderCommand(MainWindowState& state);   // 142
+void onNewerCommand(MainWindowState& state);   // 143
+void onLatestCommand(MainWindowState& state);  // 144
+
+// Applies a history reply: actions, paging buttons, files, transcript.
+// Returns the transcript text built for the page.
+std::wstring applyHistoryPage(MainWindowState& state, const JsonValue& history);
+
+// Key filter of searchEdit: Enter finds.
+LRESULT CALLBACK searchKeyFilter(HWND edit, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Sets the transcript to a fixed text (empty on view changes) and remembers it.
+void setTranscriptText(MainWindowState& state, const wchar_t* text);

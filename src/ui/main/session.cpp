@@ -1,0 +1,164 @@
+#include "ui/main/session.h"
+#include "ui/dialogs/actions.h"
+#include "ui/main/composer.h"
+#include "ui/main/dispatch.h"
+#include "ui/main/history.h"
+#include "ui/main/transcript.h"
+#include <commctrl.h>
+
+namespace {
+
+std::wstring textOf(HWND control) {
+    int length = GetWindowTextLengthW(control);
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    int copied = GetWindowTextW(control, &text[0], length + 1);
+    text.resize(static_cast<size_t>(copied > 0 ? copied : 0));
+    return text;
+}
+
+// What every deliberate view change does to the conversation side.
+void leaveConversation(MainWindowState& s) {
+    resetHistoryNavigation(s);
+    resetMessageActions(s);
+    s.generation += 1;
+    SetWindowTextW(s.composerEdit, L"");
+    EnableWindow(s.sendButton, FALSE);
+    EnableWindow(s.attachButton, FALSE);
+    EnableWindow(s.composerEdit, FALSE);
+    setTranscriptText(s, L"");
+}
+
+void signIn(MainWindowState& s) {
+    s.serverUrl = textOf(s.serverEdit);
+    NetJob job;
+    job.kind = NetJobKind::SignIn;
+    job.params[Slot::login] = textOf(s.loginEdit);
+    job.params[Slot::password] = textOf(s.passwordEdit);
+    startNetJob(s, std::move(job));
+}
+
+void signOut(MainWindowState& s) {
+    startSignOutRequest(s.token, s.serverUrl);
+    s.token.clear();
+    s.orgId.clear();
+    s.memberships.clear();
+    SendMessageW(s.orgCombo, CB_RESETCONTENT, 0, 0);
+    s.selectedId.clear();
+    s.roomId.clear();
+    s.listRows.clear();
+    s.files.clear();
+    resetHistoryNavigation(s);
+    resetMessageActions(s);
+    SendMessageW(s.itemList, LB_RESETCONTENT, 0, 0);
+    SendMessageW(s.fileCombo, CB_RESETCONTENT, 0, 0);
+    SetWindowTextW(s.composerEdit, L"");
+    EnableWindow(s.sendButton, FALSE);
+    EnableWindow(s.attachButton, FALSE);
+    s.generation += 1;
+    setTranscriptText(s, L"");
+    SetWindowTextW(s.signInButton, L"Войти");
+    ShowWindow(s.loginEdit, SW_SHOW);
+    ShowWindow(s.passwordEdit, SW_SHOW);
+    SetWindowTextW(s.statusLabel, L"Сеанс закрыт локально");
+}
+
+}  // namespace
+
+void onSignInCommand(MainWindowState& s) {
+    if (s.token.empty()) signIn(s);
+    else signOut(s);
+}
+
+void onSignInDone(MainWindowState& s, const NetResult& r) {
+    s.token = r.value;
+    JsonValue me = parse(std::string(r.meJson));
+    JsonValue lines = parse(std::string(r.linesJson));
+    s.userName = memberString(me, findMember(me, 0, "user"), "name");
+    s.memberships.clear();
+    SendMessageW(s.orgCombo, CB_RESETCONTENT, 0, 0);
+    for (JsonIndex m : arrayElements(me, findMember(me, 0, "memberships"))) {
+        ListRow row{memberString(me, m, "id"), memberString(me, m, "name"), L"", memberString(me, m, "role")};
+        SendMessageW(s.orgCombo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(row.label.c_str()));
+        s.memberships.push_back(std::move(row));
+    }
+    s.lines.clear();
+    for (JsonIndex l : arrayElements(lines, 0))
+        s.lines.push_back({memberString(lines, l, "id"), memberString(lines, l, "name"), L"", L""});
+    if (!s.memberships.empty()) {
+        s.orgId = s.memberships[0].id;
+        SendMessageW(s.orgCombo, CB_SETCURSEL, 0, 0);
+    }
+    ShowWindow(s.loginEdit, SW_HIDE);
+    SetWindowTextW(s.passwordEdit, L"");
+    ShowWindow(s.passwordEdit, SW_HIDE);
+    SetWindowTextW(s.signInButton, L"Выйти");
+    SetWindowTextW(s.statusLabel, (L"Вошли: " + s.userName).c_str());
+    refreshNow(s);
+}
+
+void onOrgChange(MainWindowState& s) {
+    LRESULT row = SendMessageW(s.orgCombo, CB_GETCURSEL, 0, 0);
+    if (row < 0 || static_cast<size_t>(row) >= s.memberships.size()) return;
+    s.orgId = s.memberships[static_cast<size_t>(row)].id;
+    s.selectedId.clear();
+    s.roomId.clear();
+    leaveConversation(s);
+    refreshNow(s);
+}
+
+void onTabChange(MainWindowState& s) {
+    LRESULT tab = SendMessageW(s.modeTabs, TCM_GETCURSEL, 0, 0);
+    s.mode = tab >= 0 && tab <= 2 ? static_cast<int32_t>(tab) : 0;
+    s.selectedId.clear();
+    s.roomId.clear();
+    leaveConversation(s);
+    refreshNow(s);
+}
+
+void onRowChange(MainWindowState& s) {
+    LRESULT row = SendMessageW(s.itemList, LB_GETCURSEL, 0, 0);
+    if (row < 0 || static_cast<size_t>(row) >= s.listRows.size()) return;
+    s.selectedId = s.listRows[static_cast<size_t>(row)].id;
+    s.roomId.clear();
+    leaveConversation(s);
+    refreshNow(s);
+}
+
+bool applyListPart(MainWindowState& s, const NetResult& r) {
+    JsonValue list = parse(std::string(r.listJson));
+    std::vector<std::wstring> lines;
+    std::vector<ListRow> rows = readListRows(list, s.mode, &lines);
+    int found = -1;
+    for (size_t i = 0; i < rows.size(); ++i)
+        if (rows[i].id == s.selectedId) found = static_cast<int>(i);
+    // Refill the list box only when its lines change, so the periodic refresh
+    // neither flickers nor scrolls the list under the operator.
+    bool same = lines == s.listLines && SendMessageW(s.itemList, LB_GETCOUNT, 0, 0) == static_cast<LRESULT>(lines.size());
+    s.listRows = std::move(rows);
+    if (!same) {
+        SendMessageW(s.itemList, WM_SETREDRAW, FALSE, 0);
+        SendMessageW(s.itemList, LB_RESETCONTENT, 0, 0);
+        for (const std::wstring& line : lines)
+            SendMessageW(s.itemList, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+        SendMessageW(s.itemList, WM_SETREDRAW, TRUE, 0);
+        InvalidateRect(s.itemList, nullptr, TRUE);
+        s.listLines = std::move(lines);
+    }
+    SendMessageW(s.itemList, LB_SETCURSEL, static_cast<WPARAM>(found), 0);
+    if (s.selectedId.empty() && !s.listRows.empty()) {
+        s.selectedId = s.listRows[0].id;
+        s.generation += 1;
+        refreshNow(s);
+        return false;
+    }
+    if (r.historyJson.empty()) {
+        // Nothing to show (an empty list, no row): finish the exchange with a
+        // plain line instead of leaving "Обмен с сервером…" up for good.
+        if (s.listRows.empty()) {
+            SetWindowTextW(s.statusLabel, (L"Подключено · " + s.userName + L" · Список пуст").c_str());
+            updateActionControls(s);
+        }
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,92 @@
+// The main window's state: one record, owned by and touched only on the
+// window thread. Workers get copies inside their NetJob.
+#pragma once
+#include <windows.h>
+#include <cstdint>
+#include <memory>
+#include "net/jobs.h"
+#include <string>
+#include <vector>
+
+struct ListRow {
+    std::wstring id;
+    std::wstring label;
+    std::wstring ref;
+    std::wstring tag;
+};
+
+struct MessageActions {
+    std::wstring id;
+    std::wstring senderName;
+    std::wstring text;
+    bool canReply = false;
+    bool canEdit = false;
+    bool canForward = false;
+    bool canReact = false;
+    bool canPin = false;
+    bool pinned = false;
+    bool canDelete = false;
+    bool likedByMe = false;
+};
+
+struct MainWindowState {
+    HWND window = nullptr;
+    HFONT uiFont = nullptr;
+
+    HWND serverEdit = nullptr, loginEdit = nullptr, passwordEdit = nullptr, signInButton = nullptr;
+    HWND orgCombo = nullptr, modeTabs = nullptr, itemList = nullptr, newWorkButton = nullptr, webButton = nullptr;
+    HWND transcriptView = nullptr, composerEdit = nullptr, sendButton = nullptr, statusLabel = nullptr;
+    HWND headerLabel = nullptr, reasonEdit = nullptr, staffCombo = nullptr;
+    HWND actionButtons[6] = {};
+    HWND createTicketButton = nullptr, attachButton = nullptr, fileCombo = nullptr, downloadButton = nullptr;
+    HWND searchEdit = nullptr, findButton = nullptr, olderButton = nullptr, newerButton = nullptr, latestButton = nullptr;
+    HWND messageCombo = nullptr, replyButton = nullptr, editButton = nullptr, forwardButton = nullptr;
+    HWND cancelModeButton = nullptr, hintLabel = nullptr, moreButton = nullptr;
+
+    WNDPROC composerProc = nullptr;
+    WNDPROC searchProc = nullptr;
+
+    std::wstring serverUrl;
+    std::wstring token;
+    std::wstring userName;
+    std::wstring orgId;
+    int32_t mode = 0;
+    std::wstring selectedId;
+    std::wstring roomId;
+    int32_t generation = 0;
+    bool busy = false;
+    bool refreshPending = false;
+    bool modalOpen = false;
+
+    std::wstring searchText, beforeCursor, nextBefore;
+    std::vector<std::wstring> cursorStack;
+
+    std::wstring replyToId, editId, savedText;
+
+    std::wstring flashText;
+    DWORD flashTick = 0;
+
+    bool canWrite = false;
+    bool canDispatch = false;
+    bool isAssigned = false;
+    int32_t workVersion = 0;
+
+    std::vector<ListRow> memberships, lines, listRows, files, staff;
+    std::vector<std::wstring> listLines;       // what itemList shows
+    std::vector<MessageActions> actions;
+    std::vector<std::wstring> selectorLines;   // what messageCombo shows after its hint
+
+    // What was last written to transcriptView: the control cuts text at its
+    // limit, so comparing with its own text would rewrite a long page forever.
+    std::wstring shownTranscript;
+
+    // A job confirmed in a dialog while another job ran, started when idle.
+    std::unique_ptr<NetJob> deferredJob;
+    int32_t deferredGeneration = 0;
+
+    // The composer had the keyboard focus when a job start disabled it.
+    bool composerHadFocus = false;
+};
+
+// The state of a main window, kept in its GWLP_USERDATA.
+MainWindowState* stateOf(HWND window);

@@ -1,0 +1,24 @@
+// Pure text of the conversation view: the transcript of a history page, the
+// files it offers, the itemList line of a row and the connected status line.
+#pragma once
+#include <string>
+#include <vector>
+#include "text/json.h"
+#include "ui/main/state.h"
+
+// "2024-05-01 09:30 UTC" from an ISO time; shorter texts come back unchanged.
+std::wstring transcriptTime(const std::wstring& createdAt);
+
+struct TranscriptPage {
+    std::wstring text;
+    std::vector<ListRow> files;   // id "fileId", label "fileName"; expired ones left out
+};
+
+// One pass over the reply's "items": the transcript text and the file list.
+TranscriptPage buildTranscript(const JsonValue& history);
+
+// "Подключено · <name> · Страница <n>[ · Поиск: <q>] · Ctrl+Enter — отправить"
+std::wstring connectedLine(const std::wstring& userName, size_t stackDepth, const std::wstring& searchText);
+
+// The rows of a list reply for a mode: rooms in mode 0, "cases"/"tickets" else.
+std::vector<ListRow> readListRows(const JsonValue& list, int mode, std::vector<std::wstring>* lines);

@@ -1,0 +1,195 @@
+#include "ui/main/window.h"
+#include "app/selftest.h"
+#include "app/startup.h"
+#include "ui/dialogs/actions.h"
+#include "ui/dialogs/dialogs.h"
+#include "ui/main/composer.h"
+#include "ui/main/dispatch.h"
+#include "ui/main/history.h"
+#include "ui/main/ids.h"
+#include "ui/main/layout.h"
+#include "ui/main/session.h"
+#include "ui/main/work_panel.h"
+#include <commctrl.h>
+#include <richedit.h>
+
+const wchar_t mainWindowClass[] = L"KestaSupportMain";
+const wchar_t mainWindowTitle[] = L"Kesta — Поддержка · прототип";
+
+MainWindowState* stateOf(HWND window) {
+    return reinterpret_cast<MainWindowState*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
+HWND createMainWindow(HINSTANCE instance, MainWindowState& state) {
+    return CreateWindowExW(0, mainWindowClass, mainWindowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+                           1280, 820, nullptr, nullptr, instance, &state);
+}
+
+namespace {
+
+void createControls(MainWindowState& state, HINSTANCE instance) {
+    for (int i = 0; i < mainControlCount; ++i) {
+        const ControlSpec& spec = mainControls[i];
+        const wchar_t* text = spec.handle == &MainWindowState::serverEdit ? state.serverUrl.c_str() : spec.text;
+        HWND control = CreateWindowExW(0, spec.className, text, WS_CHILD | WS_VISIBLE | spec.style, 0, 0, 10, 10,
+                                       state.window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), instance,
+                                       nullptr);
+        controlHandle(state, i) = control;
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(state.uiFont), TRUE);
+        if (spec.cueBanner) SendMessageW(control, EM_SETCUEBANNER, FALSE, reinterpret_cast<LPARAM>(spec.cueBanner));
+        if (spec.textLimit > 0) {
+            if (spec.handle == &MainWindowState::transcriptView)
+                SendMessageW(control, EM_EXLIMITTEXT, 0, spec.textLimit);
+            else
+                SendMessageW(control, EM_LIMITTEXT, spec.textLimit, 0);
+        }
+        if (spec.handle == &MainWindowState::modeTabs) {
+            const wchar_t* tabs[] = {L"Чаты", L"Обращения", L"Заявки"};
+            for (const wchar_t* tab : tabs) {
+                TCITEMW item{};
+                item.mask = TCIF_TEXT;
+                item.pszText = const_cast<wchar_t*>(tab);
+                LRESULT count = SendMessageW(control, TCM_GETITEMCOUNT, 0, 0);
+                SendMessageW(control, TCM_INSERTITEMW, static_cast<WPARAM>(count), reinterpret_cast<LPARAM>(&item));
+            }
+        }
+    }
+    state.composerProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(state.composerEdit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(composerKeyFilter)));
+    state.searchProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(state.searchEdit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(searchKeyFilter)));
+}
+
+LRESULT onCreate(HWND window, const CREATESTRUCTW* create) {
+    auto* state = static_cast<MainWindowState*>(create->lpCreateParams);
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state));
+    state->window = window;
+    netResultWindow = window;
+    state->uiFont = CreateFontW(-15, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                                CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Segoe UI");
+    createControls(*state, create->hInstance);
+    resetMessageActions(*state);
+    resetHistoryNavigation(*state);
+    SetTimer(window, TIMER_REFRESH, TIMER_REFRESH_MS, nullptr);
+    SetTimer(window, TIMER_SELF_TEST, TIMER_SELF_TEST_MS, nullptr);
+    return 0;
+}
+
+bool idle(const MainWindowState& s) { return !s.busy; }
+
+int composerLength(const MainWindowState& s) { return GetWindowTextLengthW(s.composerEdit); }
+
+void onCommand(MainWindowState& s, int id, int code) {
+    switch (id) {
+    case ID_SIGN_IN: onSignInCommand(s); break;
+    case ID_ORG_COMBO:
+        if (code == CBN_SELCHANGE && SendMessageW(s.orgCombo, CB_GETCURSEL, 0, 0) >= 0) onOrgChange(s);
+        break;
+    case ID_SEND:
+        if (idle(s) && !s.roomId.empty() && composerLength(s) > 0) onSendCommand(s);
+        break;
+    case ID_ITEM_LIST:
+        if (code == LBN_SELCHANGE) {
+            LRESULT row = SendMessageW(s.itemList, LB_GETCURSEL, 0, 0);
+            if (row >= 0 && static_cast<size_t>(row) < s.listRows.size()) onRowChange(s);
+        }
+        break;
+    case ID_NEW_WORK:
+        if (idle(s) && !s.token.empty()) onNewWorkCommand(s);
+        break;
+    case ID_WEB: openWebInterface(s); break;
+    case ID_CREATE_TICKET:
+        if (idle(s) && s.canDispatch && s.mode == 1) onCreateTicketCommand(s);
+        break;
+    case ID_ATTACH:
+        if (idle(s) && !s.roomId.empty()) onAttachCommand(s);
+        break;
+    case ID_DOWNLOAD: {
+        LRESULT row = SendMessageW(s.fileCombo, CB_GETCURSEL, 0, 0);
+        if (idle(s) && row >= 0 && static_cast<size_t>(row) < s.files.size()) onDownloadCommand(s);
+        break;
+    }
+    case ID_FIND: case ID_OLDER: case ID_NEWER: case ID_LATEST:
+        if (!idle(s) || s.roomId.empty()) break;
+        if (id == ID_FIND) onFindCommand(s);
+        else if (id == ID_OLDER) onOlderCommand(s);
+        else if (id == ID_NEWER) onNewerCommand(s);
+        else onLatestCommand(s);
+        break;
+    case ID_MESSAGE_COMBO:
+        if (code == CBN_SELCHANGE) updateActionControls(s);
+        break;
+    case ID_REPLY: onReplyCommand(s); break;
+    case ID_EDIT: onEditCommand(s); break;
+    case ID_FORWARD: {
+        const MessageActions* sel = selectedMessage(s);
+        if (idle(s) && sel && sel->canForward) startForward(s, *sel);
+        break;
+    }
+    case ID_CANCEL_MODE:
+        if (idle(s)) onCancelModeCommand(s);
+        break;
+    case ID_MORE:
+        if (idle(s)) openMessageActionsMenu(s);
+        break;
+    default:
+        if (id >= ID_ACTION_FIRST && id <= ID_ACTION_LAST && idle(s) && !s.selectedId.empty())
+            onWorkActionCommand(s, id - ID_ACTION_FIRST);
+        break;
+    }
+}
+
+void onTimer(MainWindowState& s, UINT_PTR timer) {
+    if (timer == TIMER_REFRESH) {
+        onRefreshTimer(s);
+    } else if (timer == TIMER_SELF_TEST) {
+        if (selfTest.active && selfTestTimeIsUp(GetTickCount(), startTick)) finishSelfTest(s.window, false);
+    }
+}
+
+void onMinMaxInfo(MINMAXINFO* info) {
+    info->ptMinTrackSize.x = 1100;
+    info->ptMinTrackSize.y = 650;
+}
+
+}  // namespace
+
+LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    // No exception may leave a window procedure: the system's frames in between
+    // cannot unwind them.
+    try {
+        if (message == WM_CREATE) return onCreate(window, reinterpret_cast<CREATESTRUCTW*>(lParam));
+        if (message == WM_GETMINMAXINFO) {
+            onMinMaxInfo(reinterpret_cast<MINMAXINFO*>(lParam));
+            return 0;
+        }
+        MainWindowState* state = stateOf(window);
+        if (!state) {
+            // A result that arrives before creation finished (or after) must still be freed.
+            if (message == WM_NET_RESULT) delete reinterpret_cast<NetResult*>(lParam);
+            return DefWindowProcW(window, message, wParam, lParam);
+        }
+        switch (message) {
+        case WM_SIZE: layoutMainWindow(*state); return 0;
+        case WM_NOTIFY: {
+            auto* header = reinterpret_cast<NMHDR*>(lParam);
+            if (header->hwndFrom == state->modeTabs && header->code == TCN_SELCHANGE) {
+                onTabChange(*state);
+                return 0;
+            }
+            return DefWindowProcW(window, message, wParam, lParam);
+        }
+        case WM_COMMAND: onCommand(*state, LOWORD(wParam), HIWORD(wParam)); return 0;
+        case WM_TIMER: onTimer(*state, wParam); return 0;
+        case WM_NET_RESULT: onNetResult(*state, reinterpret_cast<NetResult*>(lParam)); return 0;
+        case WM_DESTROY:
+            SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+            if (netResultWindow == window) netResultWindow = nullptr;
+            PostQuitMessage(0);
+            return 0;
+        default: return DefWindowProcW(window, message, wParam, lParam);
+        }
+    } catch (...) {
+        return 0;
+    }
+}

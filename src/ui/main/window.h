@@ -1,0 +1,15 @@
+// The main window: its class, its procedure and its creation.
+#pragma once
+#include <windows.h>
+#include "ui/main/state.h"
+
+extern const wchar_t mainWindowClass[];
+extern const wchar_t mainWindowTitle[];
+
+LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Creates the main window over the given state (kept in GWLP_USERDATA).
+HWND createMainWindow(HINSTANCE instance, MainWindowState& state);
+
+// Runs the layout once; exposed for start-up.
+void layoutMainWindow(MainWindowState& state);

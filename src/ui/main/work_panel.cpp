@@ -1,0 +1,119 @@
+#include "ui/main/work_panel.h"
+#include "ui/dialogs/actions.h"
+#include "ui/dialogs/dialogs.h"
+#include "ui/main/dispatch.h"
+#include "ui/main/history.h"
+#include "ui/main/panel.h"
+#include <commctrl.h>
+#include <shellapi.h>
+
+namespace {
+std::wstring textOf(HWND control) {
+    int length = GetWindowTextLengthW(control);
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    int copied = GetWindowTextW(control, &text[0], length + 1);
+    text.resize(static_cast<size_t>(copied > 0 ? copied : 0));
+    return text;
+}
+
+void applyWorkItem(MainWindowState& s, const JsonValue& w) {
+    JsonIndex item = findMember(w, 0, "item");
+    s.roomId = memberString(w, item, "room_id");
+    s.workVersion = memberInt(w, item, "version");
+    s.canDispatch = memberBool(w, 0, "dispatch");
+    s.isAssigned = memberBool(w, 0, "assigned");
+    EnableWindow(s.createTicketButton, s.canDispatch && s.mode == 1 && memberString(w, 0, "ticketId").empty());
+    std::wstring header = memberString(w, item, "subject") + L" — " + statusLabelFor(memberString(w, item, "status"));
+    SetWindowTextW(s.headerLabel, header.c_str());
+
+    std::wstring remembered;
+    LRESULT row = SendMessageW(s.staffCombo, CB_GETCURSEL, 0, 0);
+    if (row >= 0 && static_cast<size_t>(row) < s.staff.size()) remembered = s.staff[static_cast<size_t>(row)].id;
+    std::vector<ListRow> staff;
+    int selection = 0;
+    for (JsonIndex e : arrayElements(w, findMember(w, 0, "staff"))) {
+        staff.push_back({memberString(w, e, "id"), memberString(w, e, "name"), L"", L""});
+        if (!remembered.empty() && staff.back().id == remembered) selection = static_cast<int>(staff.size() - 1);
+    }
+    bool same = staff.size() == s.staff.size() &&
+                SendMessageW(s.staffCombo, CB_GETCOUNT, 0, 0) == static_cast<LRESULT>(staff.size());
+    for (size_t i = 0; same && i < staff.size(); ++i) same = staff[i].id == s.staff[i].id && staff[i].label == s.staff[i].label;
+    if (!same) {
+        SendMessageW(s.staffCombo, CB_RESETCONTENT, 0, 0);
+        for (const ListRow& r : staff) SendMessageW(s.staffCombo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(r.label.c_str()));
+        s.staff = std::move(staff);
+    }
+    SendMessageW(s.staffCombo, CB_SETCURSEL, s.staff.empty() ? static_cast<WPARAM>(-1) : static_cast<WPARAM>(selection), 0);
+}
+
+void applyRoomHeader(MainWindowState& s) {
+    s.roomId = s.selectedId;
+    s.canDispatch = s.isAssigned = false;
+    EnableWindow(s.createTicketButton, FALSE);
+    std::wstring header = L"Переписка";
+    for (const ListRow& row : s.listRows)
+        if (row.id == s.selectedId) {
+            header = row.label;
+            break;
+        }
+    SetWindowTextW(s.headerLabel, header.c_str());
+}
+}  // namespace
+
+void applyWorkItemPart(MainWindowState& s, const NetResult& r) {
+    if (s.mode == 1 || s.mode == 2) {
+        JsonValue w = parse(std::string(r.workItemJson));
+        applyWorkItem(s, w);
+    } else {
+        applyRoomHeader(s);
+    }
+    PanelEnabling e = panelEnabling(s.mode, s.canDispatch, s.isAssigned);
+    for (int i = 0; i < 6; ++i) EnableWindow(s.actionButtons[i], e.actions[i]);
+    EnableWindow(s.staffCombo, e.staffCombo);
+}
+
+void onWorkActionCommand(MainWindowState& s, int index) {
+    NetJob job;
+    job.kind = NetJobKind::WorkAction;
+    job.params[Slot::actionOrEmoji] = workActionName(index);
+    job.version = s.workVersion;
+    job.params[Slot::text] = textOf(s.reasonEdit);
+    LRESULT row = SendMessageW(s.staffCombo, CB_GETCURSEL, 0, 0);
+    if (row >= 0 && static_cast<size_t>(row) < s.staff.size()) job.params[Slot::assigneeOrFileId] = s.staff[static_cast<size_t>(row)].id;
+    startNetJob(s, std::move(job));
+}
+
+bool isWebAddress(const std::wstring& url) {
+    auto startsWith = [&](const wchar_t* prefix) {
+        size_t n = wcslen(prefix);
+        if (url.size() < n) return false;
+        for (size_t i = 0; i < n; ++i)
+            if (towlower(url[i]) != prefix[i]) return false;
+        return true;
+    };
+    return startsWith(L"http://") || startsWith(L"https://");
+}
+
+void openWebInterface(MainWindowState& s) {
+    // Whatever is typed into the server field must never be run as a program
+    // or opened as a local file: only web addresses go to the shell.
+    if (!isWebAddress(s.serverUrl)) return;
+    std::wstring target = s.serverUrl + L"/";
+    ShellExecuteW(s.window, L"open", target.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+void onNewWorkCommand(MainWindowState& s) { openNewWorkDialog(s, false); }
+
+void onCreateTicketCommand(MainWindowState& s) { openNewWorkDialog(s, true); }
+
+void onCreateWorkItemDone(MainWindowState& s, const NetResult& r) {
+    if (r.value.empty()) return;
+    s.selectedId = r.value;
+    resetHistoryNavigation(s);
+    resetMessageActions(s);
+    if (r.job.fromCase) {
+        s.mode = 2;
+        SendMessageW(s.modeTabs, TCM_SETCURSEL, 2, 0);
+        s.generation += 1;
+    }
+}

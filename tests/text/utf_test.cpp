@@ -1,0 +1,136 @@
+#include <doctest/doctest.h>
+
+#include "text/json.h"
+#include "text/utf.h"
+
+#include <clocale>
+#include <cstdint>
+#include <random>
+#include <string>
+
+namespace {
+
+std::string bytes(std::initializer_list<int> values) {
+    std::string out;
+    for (int v : values) out += static_cast<char>(v);
+    return out;
+}
+
+}  // namespace
+
+TEST_CASE("toUtf8 and toUtf16 convert both ways") {
+    SUBCASE("empty stays empty") {
+        CHECK(toUtf8(L"").empty());
+        CHECK(toUtf16("").empty());
+    }
+    SUBCASE("one, two, three and four byte forms") {
+        const std::wstring text = L"A\u00e9\u0416\u20ac\U0001F600";
+        const std::string utf8 = bytes({0x41, 0xC3, 0xA9, 0xD0, 0x96, 0xE2, 0x82, 0xAC, 0xF0, 0x9F, 0x98, 0x80});
+        CHECK(toUtf8(text) == utf8);
+        CHECK(toUtf16(utf8) == text);
+    }
+    SUBCASE("NUL characters inside the text are kept, not treated as the end") {
+        const std::wstring text(L"a\0b", 3);
+        CHECK(toUtf8(text) == std::string("a\0b", 3));
+        CHECK(toUtf16(std::string("a\0b", 3)) == text);
+    }
+    SUBCASE("malformed UTF-8 becomes U+FFFD and the rest survives") {
+        CHECK(toUtf16(bytes({0xFF, 0x41})) == L"\uFFFDA");
+        CHECK(toUtf16(bytes({0x41, 0xD0})) == L"A\uFFFD");
+        const std::wstring lone = toUtf16(bytes({0x80, 0x42}));
+        CHECK(lone.back() == L'B');
+        CHECK(lone.find(L'\uFFFD') != std::wstring::npos);
+    }
+    SUBCASE("an unpaired surrogate is written as U+FFFD") {
+        const std::string replacement = bytes({0xEF, 0xBF, 0xBD});
+        CHECK(toUtf8(std::wstring(1, wchar_t(0xD800))) == replacement);
+        CHECK(toUtf8(L"x" + std::wstring(1, wchar_t(0xDC00)) + L"y") == "x" + replacement + "y");
+        // A low surrogate before a high one is not a pair.
+        const std::wstring reversed = {wchar_t(0xDE00), wchar_t(0xD83D)};
+        CHECK(toUtf8(reversed) == replacement + replacement);
+    }
+    SUBCASE("long text converts whole") {
+        std::wstring text;
+        for (int i = 0; i < 100000; ++i) text += static_cast<wchar_t>(0x410 + i % 32);
+        const std::string utf8 = toUtf8(text);
+        CHECK(utf8.size() == 200000);
+        CHECK(toUtf16(utf8) == text);
+    }
+}
+
+TEST_CASE("jsonQuote writes a complete JSON string literal") {
+    CHECK(jsonQuote(L"") == "\"\"");
+    CHECK(jsonQuote(L"plain text") == "\"plain text\"");
+    CHECK(jsonQuote(L"q\"b\\n\nr\rt\t.") == "\"q\\\"b\\\\n\\nr\\rt\\t.\"");
+    SUBCASE("other control characters are dropped, DEL is kept") {
+        CHECK(jsonQuote(L"a\u0007b\u000cc") == "\"abc\"");
+        CHECK(jsonQuote(std::wstring(L"\0x", 2)) == "\"x\"");
+        CHECK(jsonQuote(L"\u001f\u0020\u007f") == "\" \x7f\"");
+    }
+    SUBCASE("text outside ASCII goes out as raw UTF-8") {
+        CHECK(jsonQuote(L"\u041f\u0440\u0438\u0432\u0435\u0442") == "\"" + toUtf8(L"\u041f\u0440\u0438\u0432\u0435\u0442") + "\"");
+        CHECK(jsonQuote(L"\U0001F600") == bytes({'"', 0xF0, 0x9F, 0x98, 0x80, '"'}));
+        CHECK(jsonQuote(L"/").find('\\') == std::string::npos);
+    }
+    SUBCASE("whatever goes in reads back through the parser") {
+        std::mt19937 rng(20240611);
+        for (int round = 0; round < 500; ++round) {
+            std::wstring value, expected;
+            const int length = static_cast<int>(rng() % 40);
+            for (int i = 0; i < length; ++i) {
+                wchar_t c;
+                switch (rng() % 4) {
+                case 0: c = static_cast<wchar_t>(rng() % 0x80); break;
+                case 1: c = static_cast<wchar_t>(0x400 + rng() % 0x60); break;
+                case 2: c = L"\"\\/\n\r\t\b"[rng() % 7]; break;
+                default: c = static_cast<wchar_t>(0xE000 + rng() % 0x1000); break;
+                }
+                value += c;
+                if (c >= 0x20 || c == L'\n' || c == L'\r' || c == L'\t') expected += c;
+            }
+            const std::string quoted = jsonQuote(value);
+            const JsonValue doc = parse(std::string(quoted));
+            REQUIRE(doc.tokens.size() == 1);
+            CHECK(doc.tokens[0].end == static_cast<int>(quoted.size()) - 1);
+            CHECK(stringAt(doc, 0) == expected);
+        }
+    }
+}
+
+TEST_CASE("urlEncode percent-encodes a query value") {
+    CHECK(urlEncode(L"") == L"");
+    CHECK(urlEncode(L"a b~c") == L"a%20b%7Ec");
+    CHECK(urlEncode(L"Report_2024-06.final.TXT") == L"Report_2024-06.final.TXT");
+    CHECK(urlEncode(L"\u0416") == L"%D0%96");
+    CHECK(urlEncode(L"a+b&c=d/e?f#g%") == L"a%2Bb%26c%3Dd%2Fe%3Ff%23g%25");
+    CHECK(urlEncode(L"\u00ff\n") == L"%C3%BF%0A");
+
+    SUBCASE("every byte at or above 0x80 is encoded, whatever the locale") {
+        // A Western code page locale counts 0xC0..0xFF as letters; a byte
+        // test through the locale would let raw bytes through.
+        const char* previous = std::setlocale(LC_ALL, nullptr);
+        const std::string saved = previous ? previous : "C";
+        std::setlocale(LC_ALL, ".1252");
+        std::wstring latin;
+        for (wchar_t c = 0x80; c <= 0xFF; ++c) latin += c;
+        const std::wstring encoded = urlEncode(latin);
+        std::setlocale(LC_ALL, saved.c_str());
+        REQUIRE(encoded.size() == 128 * 6);
+        for (size_t i = 0; i < encoded.size(); i += 3) CHECK(encoded[i] == L'%');
+        CHECK(encoded.substr(0, 6) == L"%C2%80");
+        CHECK(encoded.substr(encoded.size() - 6) == L"%C3%BF");
+    }
+    SUBCASE("every ASCII byte is kept or encoded in upper-case hex") {
+        for (int c = 0; c < 0x80; ++c) {
+            const std::wstring out = urlEncode(std::wstring(1, static_cast<wchar_t>(c)));
+            const bool kept = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                              c == '-' || c == '.' || c == '_';
+            if (kept) {
+                CHECK(out == std::wstring(1, static_cast<wchar_t>(c)));
+            } else {
+                static const wchar_t hex[] = L"0123456789ABCDEF";
+                CHECK(out == std::wstring{L'%', hex[c >> 4], hex[c & 15]});
+            }
+        }
+    }
+}
