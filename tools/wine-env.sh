@@ -19,8 +19,9 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "Preparing the Wine prefix in $WINEPREFIX (first run only)..."
   wineboot -i >/dev/null 2>&1 || true
 fi
-wineserver -p >/dev/null 2>&1 || true
+# The server lingers a minute after its last program, then ends by itself;
+# killing it here would also kill other runs sharing the prefix.
+wineserver -p60 >/dev/null 2>&1 || true
 kesta_env_cleanup() {
-  wineserver -k >/dev/null 2>&1 || true
   [ -n "$kesta_xvfb_pid" ] && kill "$kesta_xvfb_pid" 2>/dev/null || true
 }

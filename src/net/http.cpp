@@ -166,13 +166,22 @@ HttpReply sendHttpRequest(const HttpRequest& request) {
         if (!GetFileSizeEx(upload.handle, &size) || size.QuadPart > largestUpload) throw TransportFailure("file");
         sent = WinHttpSendRequest(call.handle, headers.c_str(), static_cast<DWORD>(-1), WINHTTP_NO_REQUEST_DATA,
                                   0, static_cast<DWORD>(size.QuadPart), 0) != FALSE;
-        while (sent) {
+        // A file that cannot be read to its declared length would leave the
+        // server waiting for the rest: fail at once rather than at a time-out.
+        LONGLONG remaining = size.QuadPart;
+        while (sent && remaining > 0) {
+            DWORD wanted = remaining < chunkSize ? static_cast<DWORD>(remaining) : chunkSize;
             DWORD read = 0;
-            if (!ReadFile(upload.handle, buffer.bytes.data(), chunkSize, &read, nullptr) || read == 0) break;
+            if (!ReadFile(upload.handle, buffer.bytes.data(), wanted, &read, nullptr) || read == 0) {
+                sent = false;
+                break;
+            }
             DWORD written = 0;
             if (!WinHttpWriteData(call.handle, buffer.bytes.data(), read, &written) || written != read) {
                 sent = false;
+                break;
             }
+            remaining -= read;
         }
     } else {
         void* data = request.body.empty() ? WINHTTP_NO_REQUEST_DATA : const_cast<char*>(request.body.data());

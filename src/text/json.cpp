@@ -10,6 +10,13 @@
 #include <climits>
 #include <cstring>
 
+// The lookups rely on the default configuration: no parent links (a token
+// is four integers) and the lenient grammar.
+#if defined(JSMN_STRICT) || defined(JSMN_PARENT_LINKS)
+#error "jsmn must be used in its default configuration"
+#endif
+static_assert(sizeof(JsonToken) == 16, "a token is four 32-bit integers");
+
 namespace {
 
 // Token indices are 32-bit; a table can never be addressed past that.
@@ -148,7 +155,7 @@ JsonIndex findMember(const JsonValue& doc, JsonIndex object, const char* key) {
         // not the member's value.
         const JsonIndex value = pastSubtree(doc, i);
         const bool hasValue = value < count && doc.tokens[static_cast<size_t>(value)].start < owner.end;
-        if (tokenEquals(doc, i, key, keyLength)) return value < count ? value : -1;
+        if (tokenEquals(doc, i, key, keyLength)) return hasValue ? value : -1;
         if (!hasValue) return -1;
         i = pastSubtree(doc, value);
     }

@@ -6,8 +6,18 @@
 #include "text/json.h"
 #include "text/utf.h"
 
+#include <doctest/doctest.h>
+
 #include <string>
 #include <vector>
+
+// Wide texts in failure reports, as UTF-8.
+namespace doctest {
+template <>
+struct StringMaker<std::wstring> {
+    static String convert(const std::wstring& value) { return String(toUtf8(value).c_str()); }
+};
+}  // namespace doctest
 
 // The local server's base address from KESTA_TEST_SERVER; empty when the
 // program runs without one (the server tests then skip).

@@ -4,6 +4,8 @@
 // agreement with the text.
 #include <doctest/doctest.h>
 
+#include "wide_print.h"
+
 #include "text/errors.h"
 #include "text/json.h"
 #include "text/utf.h"
@@ -515,6 +517,44 @@ TEST_CASE("random and mutated texts never break parse or the lookups") {
     CHECK(tally.accepted > inputs / 10);
     CHECK(tally.refused > inputs / 10);
     MESSAGE("accepted " << tally.accepted << ", refused " << tally.refused);
+}
+
+TEST_CASE("lookups over token tables filled with garbage") {
+    // The table is a public member: whatever it holds, the lookups stay on
+    // the text and answer.
+    Random rng{99};
+    const int edges[] = {INT_MIN, -1, 0, 1, INT_MAX};
+    for (int round = 0; round < 3000; ++round) {
+        JsonValue doc;
+        doc.text = randomBytes(rng);
+        const int size = static_cast<int>(doc.text.size());
+        const int count = rng.below(12);
+        for (int k = 0; k < count; ++k) {
+            JsonToken t{};
+            t.type = static_cast<jsmntype_t>(rng.below(6));
+            t.start = rng.chance(10) ? edges[rng.below(5)] : rng.below(size + 4) - 2;
+            t.end = rng.chance(10) ? edges[rng.below(5)] : rng.below(size + 4) - 2;
+            t.size = rng.below(3);
+            doc.tokens.push_back(t);
+        }
+        for (JsonIndex i = -2; i <= count + 1; ++i) {
+            const bool inRange = i >= 0 && i < count;
+            const JsonToken t = inRange ? doc.tokens[static_cast<size_t>(i)] : JsonToken{};
+            const bool onText = inRange && t.start >= 0 && t.end >= t.start && t.end <= size;
+            const std::wstring text = stringAt(doc, i);
+            if (!onText) CHECK(text.empty());
+            for (JsonIndex e : arrayElements(doc, i)) CHECK((e > i && e < count));
+            const char* keys[] = {"", "a", "true", "1"};
+            for (const char* key : keys) {
+                const JsonIndex found = findMember(doc, i, key);
+                CHECK((found == -1 || (found > i && found < count)));
+                const std::wstring member = memberString(doc, i, key);
+                const int32_t number = memberInt(doc, i, key);
+                const bool flag = memberBool(doc, i, key);
+                if (found == -1) CHECK((member.empty() && number == 0 && !flag));
+            }
+        }
+    }
 }
 
 TEST_CASE("extreme shapes") {

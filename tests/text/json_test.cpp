@@ -1,5 +1,7 @@
 #include <doctest/doctest.h>
 
+#include "wide_print.h"
+
 #include "text/errors.h"
 #include "text/json.h"
 #include "text/utf.h"

@@ -33,7 +33,6 @@ ACTION_LABELS = {
 }
 
 # Texts shown to the operator as they stand.
-E_BAD_JSON = "Некорректный запрос: ожидается объект JSON"
 E_LOGIN_MISSING = "Укажите логин и пароль"
 E_LOGIN_WRONG = "Неверный логин или пароль"
 E_AUTH = "Требуется вход: сеанс не найден или завершён"
@@ -78,7 +77,6 @@ E_FILE_NAME = "Не указано имя файла"
 E_FILE_NOT_FOUND = "Файл не найден"
 E_FILE_EXPIRED = "Срок хранения файла истёк"
 E_FILE_TOO_BIG = "Файл больше 100000000 байт"
-E_FILE_INCOMPLETE = "Файл получен не полностью"
 
 
 class ApiError(Exception):
@@ -156,19 +154,19 @@ class Store:
             for room in seed["rooms"]:
                 self._add_room(room)
             self.files = {}
-            for spec in seed.get("files", []):
-                self._add_seed_file(spec)
+            for entry in seed.get("files", []):
+                self._add_seed_file(entry)
             self.messages = {}
             self.room_messages = {rid: [] for rid in self.rooms}
             self.seq = 0
             indexed = list(enumerate(seed["messages"]))
             indexed.sort(key=lambda pair: (pair[1]["at"], pair[0]))
-            for _, spec in indexed:
-                self._add_seed_message(spec)
+            for _, entry in indexed:
+                self._add_seed_message(entry)
             self.work = {}
             self.work_order = []
-            for spec in seed.get("work", []):
-                self._add_seed_work(spec)
+            for entry in seed.get("work", []):
+                self._add_seed_work(entry)
             self.reads = {}
             self.idempotency = {}
             self.counter = 1000
@@ -187,12 +185,12 @@ class Store:
         self.room_order.append(record["id"])
         return record
 
-    def _add_seed_file(self, spec):
-        content = spec.get("content", b"")
+    def _add_seed_file(self, entry):
+        content = entry.get("content", b"")
         record = {
-            "id": spec["id"], "name": spec["name"], "org": spec["org"], "room": spec["room"],
-            "size": spec.get("size", len(content)), "expired": spec.get("expired", False),
-            "ticketId": spec.get("ticketId", ""), "path": "",
+            "id": entry["id"], "name": entry["name"], "org": entry["org"], "room": entry["room"],
+            "size": entry.get("size", len(content)), "expired": entry.get("expired", False),
+            "ticketId": entry.get("ticketId", ""), "path": "",
         }
         if not record["expired"]:
             record["path"] = os.path.join(self.storage, record["id"])
@@ -200,20 +198,20 @@ class Store:
                 out.write(content)
         self.files[record["id"]] = record
 
-    def _add_seed_message(self, spec):
-        sender = spec.get("sender", "")
-        name = spec.get("senderName") or (self.users[sender]["name"] if sender in self.users else "")
+    def _add_seed_message(self, entry):
+        sender = entry.get("sender", "")
+        name = entry.get("senderName") or (self.users[sender]["name"] if sender in self.users else "")
         self.seq += 1
-        at = spec["at"]
-        edited = spec.get("edited")
+        at = entry["at"]
+        edited = entry.get("edited")
         record = {
-            "id": spec["id"], "seq": self.seq, "room": spec["room"], "sender": sender,
-            "senderName": name, "text": spec.get("text", ""), "createdAt": iso(at),
+            "id": entry["id"], "seq": self.seq, "room": entry["room"], "sender": sender,
+            "senderName": name, "text": entry.get("text", ""), "createdAt": iso(at),
             "editedAt": iso(at + datetime.timedelta(minutes=edited)) if edited else "",
-            "deleted": spec.get("deleted", False), "pinned": spec.get("pinned", False),
-            "replyId": spec.get("replyId", ""), "forwardedName": spec.get("forwardedName", ""),
-            "fileId": spec.get("fileId", ""),
-            "reactions": [[emoji, list(users)] for emoji, users in spec.get("reactions", [])],
+            "deleted": entry.get("deleted", False), "pinned": entry.get("pinned", False),
+            "replyId": entry.get("replyId", ""), "forwardedName": entry.get("forwardedName", ""),
+            "fileId": entry.get("fileId", ""),
+            "reactions": [[emoji, list(users)] for emoji, users in entry.get("reactions", [])],
         }
         if record["deleted"]:
             record["text"] = ""
@@ -224,13 +222,13 @@ class Store:
         if record["fileId"] in self.files:
             self.files[record["fileId"]].setdefault("messageId", record["id"])
 
-    def _add_seed_work(self, spec):
+    def _add_seed_work(self, entry):
         record = {
-            "id": spec["id"], "kind": spec["kind"], "org": spec["org"], "subject": spec["subject"],
-            "status": spec["status"], "version": spec.get("version", 1), "room": spec["room"],
-            "line": spec.get("line", ""), "assignee": spec.get("assignee", ""),
-            "caseId": spec.get("caseId", ""), "ticketId": spec.get("ticketId", ""),
-            "createdAt": iso(spec["at"]), "updatedAt": iso(spec["at"]), "createdBy": spec.get("createdBy", ""),
+            "id": entry["id"], "kind": entry["kind"], "org": entry["org"], "subject": entry["subject"],
+            "status": entry["status"], "version": entry.get("version", 1), "room": entry["room"],
+            "line": entry.get("line", ""), "assignee": entry.get("assignee", ""),
+            "caseId": entry.get("caseId", ""), "ticketId": entry.get("ticketId", ""),
+            "createdAt": iso(entry["at"]), "updatedAt": iso(entry["at"]), "createdBy": entry.get("createdBy", ""),
             "history": [],
         }
         self.work[record["id"]] = record

@@ -24,6 +24,8 @@ void disableHistoryButtons(MainWindowState& s) {
 }
 }
 
+bool (*netJobLauncher)(NetJob* job) = launchNetJobThread;
+
 bool startNetJob(MainWindowState& s, NetJob job) {
     if (s.busy) {
         s.refreshPending = true;
@@ -42,7 +44,7 @@ bool startNetJob(MainWindowState& s, NetJob job) {
     disableHistoryButtons(s);
     updateActionControls(s);
     SetWindowTextW(s.statusLabel, exchanging);
-    if (launchNetJobThread(new NetJob(std::move(job)))) return true;
+    if (netJobLauncher(new NetJob(std::move(job)))) return true;
     // No worker could be started: nothing will ever post a result, so undo the
     // start rather than leave the window busy for good.
     s.busy = false;

@@ -4,6 +4,9 @@
 #include "net/jobs.h"
 #include "ui/main/state.h"
 
+// How a started job reaches a worker; tests replace it to capture jobs.
+extern bool (*netJobLauncher)(NetJob* job);
+
 // Starts the job or, while one runs, drops it and remembers a refresh.
 // Returns true when a worker was started.
 bool startNetJob(MainWindowState& state, NetJob job);

@@ -1,5 +1,6 @@
 // Control and command ids of the main window, its timers and its own message.
 #pragma once
+#include <windows.h>
 
 enum MainControlId {
     ID_SERVER_EDIT = 100,

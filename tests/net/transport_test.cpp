@@ -1,0 +1,359 @@
+// The transport against the local server: what goes out on the wire (the
+// server's request log) and how each kind of reply comes back.
+#include <doctest/doctest.h>
+
+#include "net_support.h"
+
+#include <regex>
+#include <set>
+#include <thread>
+
+#define REQUIRE_TEST_SERVER()                                             \
+    if (!haveTestServer()) {                                              \
+        MESSAGE("KESTA_TEST_SERVER is not set: server tests skipped");    \
+        return;                                                           \
+    }
+
+namespace {
+
+const wchar_t httpsRule[] = L"user:Для удалённого сервера требуется HTTPS";
+const wchar_t refused[] = L"user:Сервер отклонил запрос";
+
+std::wstring serverPort() {
+    std::wstring server = testServer();
+    return server.substr(server.rfind(L':') + 1);
+}
+
+HttpRequest requestTo(const std::wstring& path, const std::wstring& method = L"GET") {
+    HttpRequest request;
+    request.serverUrl = testServer();
+    request.method = method;
+    request.path = path;
+    return request;
+}
+
+std::wstring outcomeOfRequest(const HttpRequest& request, HttpReply* reply = nullptr) {
+    return outcomeOf([&] {
+        HttpReply got = sendHttpRequest(request);
+        if (reply) *reply = got;
+    });
+}
+
+void statusFault(const std::string& path, int status, const std::string& body) {
+    injectFault("{\"path\":\"" + path + "\",\"kind\":\"status\",\"status\":" + std::to_string(status) +
+                ",\"body\":" + jsonQuote(toUtf16(body)) + ",\"contentType\":\"application/json\"}");
+}
+
+bool logHasPath(const std::vector<LoggedRequest>& log, const std::wstring& path) {
+    for (const auto& entry : log)
+        if (entry.path == path) return true;
+    return false;
+}
+
+struct ServerSession {
+    ServerSession() {
+        clearServerFaults();
+        clearServerLog();
+    }
+    ~ServerSession() {
+        try {
+            clearServerFaults();
+        } catch (...) {
+        }
+    }
+};
+
+}  // namespace
+
+TEST_CASE("address policy: https anywhere, plain http only to this machine") {
+    REQUIRE_TEST_SERVER();
+    ServerSession session;
+    std::wstring port = serverPort();
+    for (std::wstring url : std::vector<std::wstring>{L"http://LOCALHOST:" + port, L"http://Localhost:" + port, L"http://127.0.0.2:" + port,
+                             L"http://[::1]:" + port, L"http://example.com:" + port, L"http://support.example"}) {
+        HttpRequest request = requestTo(L"/api/lines");
+        request.serverUrl = url;
+        CHECK_MESSAGE(outcomeOfRequest(request) == httpsRule, toUtf8(url));
+    }
+    for (std::wstring url : std::vector<std::wstring>{L"ftp://127.0.0.1:" + port, L"file:///C:/x", std::wstring(L"127.0.0.1:") + port,
+                             std::wstring(), L"https://" + std::wstring(512, L'a') + L"/"}) {
+        HttpRequest request = requestTo(L"/api/lines");
+        request.serverUrl = url;
+        CHECK_MESSAGE(outcomeOfRequest(request) == L"failure:address", toUtf8(url));
+    }
+    CHECK(serverLog().empty());
+
+    // A path in the base address is ignored; localhost is as good as the address.
+    HttpRequest withPath = requestTo(L"/api/lines");
+    withPath.serverUrl = testServer() + L"/base/path?x=1";
+    CHECK(outcomeOfRequest(withPath).rfind(L"user:", 0) == 0);
+    HttpRequest local = requestTo(L"/api/me");
+    local.serverUrl = L"http://localhost:" + port;
+    CHECK(outcomeOfRequest(local).rfind(L"user:", 0) == 0);
+    std::vector<LoggedRequest> log = serverLog();
+    REQUIRE(log.size() == 2);
+    CHECK(log[0].path == L"/api/lines");
+    CHECK(log[1].path == L"/api/me");
+}
+
+TEST_CASE("header block of each kind of request") {
+    REQUIRE_TEST_SERVER();
+    ServerSession session;
+    ScratchFolder folder;
+    writeWholeFile(folder.file(L"up.txt"), "uploaded bytes");
+
+    auto send = [](const std::wstring& method, const std::wstring& path, const std::string& body,
+                   const std::wstring& token) {
+        HttpRequest request = requestTo(path, method);
+        request.body = body;
+        request.token = token;
+        outcomeOfRequest(request);
+    };
+    send(L"GET", L"/api/rooms?orgId=o1", "", L"tok-A");
+    send(L"POST", L"/api/rooms/r1/read", "{}", L"tok-A");
+    send(L"POST", L"/api/rooms/r1/messages", "{\"text\":\"a\",\"replyId\":null}", L"tok-A");
+    send(L"POST", L"/api/rooms/r1/messages", "{\"text\":\"a\",\"replyId\":null}", L"tok-A");
+    send(L"POST", L"/api/messages/m1/pin", "{}", L"tok-A");
+    send(L"POST", L"/api/messages/m1/pin", "{}", L"tok-A");
+    send(L"PATCH", L"/api/messages/m1", "{\"deleted\":true}", L"tok-A");
+    send(L"POST", L"/api/auth/logout", "{}", L"tok-A");
+    send(L"GET", L"/api/lines", "", L"");
+    HttpRequest upload = requestTo(L"/api/files?roomId=r1&orgId=o1&name=up.txt", L"POST");
+    upload.token = L"tok-A";
+    upload.uploadPath = folder.file(L"up.txt");
+    outcomeOfRequest(upload);
+
+    std::vector<LoggedRequest> log = serverLog();
+    REQUIRE(log.size() == 10);
+    for (const auto& entry : log) {
+        CAPTURE(toUtf8(entry.method + L" " + entry.path));
+        CHECK(entry.header(L"x-kesta-client") == L"1");
+        CHECK(entry.header(L"user-agent") == L"Kesta-Support/alpha");
+    }
+    const std::wregex keyForm(L"\\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\}");
+    std::set<std::wstring> keys;
+    for (int i : {2, 3, 4, 5}) {
+        std::wstring key = log[i].header(L"idempotency-key");
+        CHECK(std::regex_match(key, keyForm));
+        keys.insert(key);
+    }
+    CHECK(keys.size() == 4);
+    for (int i : {0, 1, 6, 7, 8, 9}) CHECK_FALSE(log[i].hasHeader(L"idempotency-key"));
+
+    CHECK(log[0].header(L"authorization") == L"Bearer tok-A");
+    CHECK_FALSE(log[0].hasHeader(L"content-type"));
+    CHECK(log[1].header(L"content-type") == L"application/json");
+    CHECK(log[1].body == L"{}");
+    CHECK(log[6].method == L"PATCH");
+    CHECK(log[6].header(L"content-type") == L"application/json");
+    CHECK(log[6].body == L"{\"deleted\":true}");
+    CHECK_FALSE(log[8].hasHeader(L"authorization"));
+    CHECK_FALSE(log[8].hasHeader(L"content-type"));
+    CHECK(log[9].method == L"POST");
+    CHECK_FALSE(log[9].hasHeader(L"content-type"));
+    CHECK(log[9].header(L"content-length") == L"14");
+    CHECK(log[9].bodyLength == 14);
+    CHECK(log[9].body == L"uploaded bytes");
+}
+
+TEST_CASE("status mapping") {
+    REQUIRE_TEST_SERVER();
+    ServerSession session;
+    const std::string path = "/api/probe/status";
+    struct Case {
+        int status;
+        std::string body;
+        std::wstring outcome;
+        std::string reply;
+    };
+    const Case cases[] = {
+        {404, "{\"error\":\"Файл не найден\"}", L"user:Файл не найден", ""},
+        {401, "{\"error\":\"Войдите снова\"}", L"user:Войдите снова", ""},
+        {404, "<html><body>Страница не найдена</body></html>", refused, ""},
+        // The lenient tokenizer reads plain ASCII markup as bare values: no
+        // "error" member, so an empty text (the job layer words it).
+        {404, "<html><body>Not found</body></html>", L"user:", ""},
+        {404, "", refused, ""},
+        {500, "{}", L"user:", ""},
+        {500, "{\"error\":5}", L"user:", ""},
+        {409, "[\"error\"]", L"user:", ""},
+        {302, "", refused, ""},
+        {204, "", L"ok", "{}"},
+        {200, "", L"ok", "{}"},
+        {201, "[1,2]", L"ok", "[1,2]"},
+        {299, "{\"a\":1}", L"ok", "{\"a\":1}"},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.status);
+        CAPTURE(c.body);
+        statusFault(path, c.status, c.body);
+        HttpReply reply;
+        CHECK(outcomeOfRequest(requestTo(toUtf16(path)), &reply) == c.outcome);
+        if (c.outcome == L"ok") CHECK(reply == c.reply);
+    }
+}
+
+TEST_CASE("replies held in memory stop at 8000000 bytes") {
+    REQUIRE_TEST_SERVER();
+    ServerSession session;
+    injectFault("{\"path\":\"/api/probe/big\",\"kind\":\"oversize\",\"bytes\":8000000}");
+    HttpReply reply;
+    CHECK(outcomeOfRequest(requestTo(L"/api/probe/big"), &reply) == L"ok");
+    CHECK(reply.size() == 8000000);
+    injectFault("{\"path\":\"/api/probe/big\",\"kind\":\"oversize\",\"bytes\":8000001}");
+    CHECK(outcomeOfRequest(requestTo(L"/api/probe/big")) == L"failure:response");
+}
+
+TEST_CASE("redirects are never followed") {
+    REQUIRE_TEST_SERVER();
+    ServerSession session;
+    for (int status : {302, 307}) {
+        CAPTURE(status);
+        clearServerLog();
+        injectFault("{\"path\":\"/api/probe/moved\",\"kind\":\"redirect\",\"status\":" + std::to_string(status) +
+                    ",\"location\":" + jsonQuote(testServer() + L"/api/probe/second") + "}");
+        CHECK(outcomeOfRequest(requestTo(L"/api/probe/moved")).rfind(L"user:", 0) == 0);
+        std::vector<LoggedRequest> log = serverLog();
+        CHECK(logHasPath(log, L"/api/probe/moved"));
+        CHECK_FALSE(logHasPath(log, L"/api/probe/second"));
+    }
+}
+
+TEST_CASE("a silent or vanishing server ends as a network failure") {
+    REQUIRE_TEST_SERVER();
+    ServerSession session;
+    injectFault("{\"path\":\"/api/probe/drop\",\"kind\":\"drop\"}");
+    CHECK(outcomeOfRequest(requestTo(L"/api/probe/drop")) == L"failure:network");
+
+    injectFault("{\"path\":\"/api/probe/silent\",\"kind\":\"silent\",\"seconds\":25}");
+    DWORD started = GetTickCount();
+    CHECK(outcomeOfRequest(requestTo(L"/api/probe/silent")) == L"failure:network");
+    DWORD elapsed = GetTickCount() - started;
+    CHECK(elapsed >= 9000);
+    CHECK(elapsed <= 13000);
+}
+
+TEST_CASE("downloads go through a temporary file that only a complete 200 reply turns into the target") {
+    REQUIRE_TEST_SERVER();
+    ServerSession session;
+    ScratchFolder folder;
+    const std::wstring target = folder.file(L"saved.bin");
+    const std::wstring temporary = target + L".kestadownload";
+    HttpRequest download = requestTo(L"/api/files/f-probe");
+    download.downloadPath = target;
+    HttpReply reply;
+
+    SUBCASE("200 writes the file and returns {}") {
+        statusFault("/api/files/f-probe", 200, "file bytes\r\n\t");
+        CHECK(outcomeOfRequest(download, &reply) == L"ok");
+        CHECK(reply == "{}");
+        CHECK(readWholeFile(target) == "file bytes\r\n\t");
+        CHECK_FALSE(fileExists(temporary));
+    }
+    SUBCASE("200 replaces an existing target") {
+        writeWholeFile(target, "old contents");
+        statusFault("/api/files/f-probe", 200, "new");
+        CHECK(outcomeOfRequest(download, &reply) == L"ok");
+        CHECK(readWholeFile(target) == "new");
+        CHECK_FALSE(fileExists(temporary));
+    }
+    SUBCASE("an empty 200 body makes an empty file") {
+        statusFault("/api/files/f-probe", 200, "");
+        CHECK(outcomeOfRequest(download, &reply) == L"ok");
+        CHECK(reply == "{}");
+        CHECK(fileExists(target));
+        CHECK(readWholeFile(target).empty());
+    }
+    SUBCASE("a file larger than the memory cap is fine on disk") {
+        injectFault("{\"path\":\"/api/files/f-probe\",\"kind\":\"oversize\",\"bytes\":9000000}");
+        CHECK(outcomeOfRequest(download, &reply) == L"ok");
+        CHECK(readWholeFile(target).size() == 9000000);
+    }
+    SUBCASE("201 returns the body and writes nothing") {
+        statusFault("/api/files/f-probe", 201, "{\"later\":true}");
+        CHECK(outcomeOfRequest(download, &reply) == L"ok");
+        CHECK(reply == "{\"later\":true}");
+        CHECK_FALSE(fileExists(target));
+        CHECK_FALSE(fileExists(temporary));
+    }
+    SUBCASE("404 fails with the server's text and writes nothing") {
+        statusFault("/api/files/f-probe", 404, "{\"error\":\"Файл удалён\"}");
+        CHECK(outcomeOfRequest(download) == L"user:Файл удалён");
+        CHECK_FALSE(fileExists(target));
+        CHECK_FALSE(fileExists(temporary));
+    }
+    SUBCASE("a stale temporary file is left alone and nothing is written") {
+        writeWholeFile(target, "old contents");
+        writeWholeFile(temporary, "stale");
+        statusFault("/api/files/f-probe", 200, "new");
+        CHECK(outcomeOfRequest(download) == L"failure:file");
+        CHECK(readWholeFile(temporary) == "stale");
+        CHECK(readWholeFile(target) == "old contents");
+    }
+    SUBCASE("a connection cut in the middle keeps the old target and removes the temporary file") {
+        writeWholeFile(target, "old contents");
+        download.path = L"/api/files/st-file-1";
+        download.token = signInToken(testLogin, testPassword);
+        injectFault("{\"path\":\"/api/files/st-file-1\",\"kind\":\"cut\"}");
+        CHECK(outcomeOfRequest(download) == L"failure:file");
+        CHECK(readWholeFile(target) == "old contents");
+        CHECK_FALSE(fileExists(temporary));
+    }
+    SUBCASE("a target in a missing folder fails as a file problem") {
+        download.downloadPath = folder.file(L"missing\\saved.bin");
+        statusFault("/api/files/f-probe", 200, "x");
+        CHECK(outcomeOfRequest(download) == L"failure:file");
+    }
+}
+
+TEST_CASE("replies cut short in memory fail as network") {
+    REQUIRE_TEST_SERVER();
+    ServerSession session;
+    injectFault("{\"path\":\"/api/probe/cut\",\"kind\":\"cut\"}");
+    CHECK(outcomeOfRequest(requestTo(L"/api/probe/cut")) == L"failure:network");
+}
+
+TEST_CASE("uploads stream a file of up to 100000000 bytes") {
+    REQUIRE_TEST_SERVER();
+    ServerSession session;
+    ScratchFolder folder;
+    std::wstring token = signInToken(testLogin, testPassword);
+    clearServerLog();
+    HttpRequest upload = requestTo(L"/api/files?roomId=none&orgId=none&name=big.bin", L"POST");
+    upload.token = token;
+
+    upload.uploadPath = folder.file(L"absent.bin");
+    CHECK(outcomeOfRequest(upload) == L"failure:file");
+    makeSparseFile(folder.file(L"over.bin"), 100000001);
+    upload.uploadPath = folder.file(L"over.bin");
+    CHECK(outcomeOfRequest(upload) == L"failure:file");
+    CHECK(serverLog().empty());
+
+    makeSparseFile(folder.file(L"limit.bin"), 100000000);
+    upload.uploadPath = folder.file(L"limit.bin");
+    std::wstring outcome = outcomeOfRequest(upload);
+    CHECK(outcome != L"failure:network");
+    CHECK(outcome != L"failure:file");
+    std::vector<LoggedRequest> log = serverLog();
+    REQUIRE(log.size() == 1);
+    CHECK(log[0].header(L"content-length") == L"100000000");
+    CHECK(log[0].bodyLength == 100000000);
+    CHECK_FALSE(log[0].hasHeader(L"content-type"));
+}
+
+TEST_CASE("the UI-thread diagnostic is raised only by a request on that thread") {
+    DWORD saved = uiThreadId;
+    uiThreadId = GetCurrentThreadId();
+    networkOnUiThread = false;
+    HttpRequest request;
+    request.serverUrl = L"ftp://127.0.0.1/";
+    request.method = L"GET";
+    request.path = L"/api/lines";
+    std::thread worker([&] { outcomeOfRequest(request); });
+    worker.join();
+    CHECK_FALSE(networkOnUiThread.load());
+    CHECK(outcomeOfRequest(request) == L"failure:address");
+    CHECK(networkOnUiThread.load());
+    uiThreadId = saved;
+    networkOnUiThread = false;
+}

@@ -1,0 +1,107 @@
+#include <doctest/doctest.h>
+#include "ui/main/ids.h"
+#include "ui/main/layout.h"
+#include <set>
+#include <string>
+
+namespace {
+// Client size of a window of the minimum tracking size, 1100 x 650.
+SIZE minimumClient() {
+    RECT frame{0, 0, 0, 0};
+    AdjustWindowRectEx(&frame, WS_OVERLAPPEDWINDOW, FALSE, 0);
+    return {1100 - (frame.right - frame.left), 650 - (frame.bottom - frame.top)};
+}
+
+int indexOfId(int id) {
+    for (int i = 0; i < mainControlCount; ++i)
+        if (mainControls[i].id == id) return i;
+    return -1;
+}
+}
+
+TEST_CASE("layout places every control where the table says, at two sizes") {
+    struct Expect { int id; int l, t, w, h; };
+    for (auto size : {std::pair<int, int>{1264, 781}, std::pair<int, int>{1280, 820}}) {
+        int W = size.first, H = size.second;
+        auto r = layoutForClientSize(W, H);
+        const Expect rows[] = {
+            {ID_SERVER_EDIT, 15, 12, 260, 27},       {ID_LOGIN_EDIT, 285, 12, 130, 27},
+            {ID_PASSWORD_EDIT, 425, 12, 140, 27},    {ID_SIGN_IN, 575, 12, 100, 27},
+            {ID_WEB, W - 205, 12, 190, 27},          {ID_ORG_COMBO, 15, 50, 280, 280},
+            {ID_NEW_WORK, 15, 125, 280, 30},         {ID_ITEM_LIST, 15, 165, 280, H - 200},
+            {ID_REASON_EDIT, 315, 87, W - 510, 25},  {ID_CREATE_TICKET, W - 180, 87, 165, 25},
+            {ID_STAFF_COMBO, 315, 120, 160, 250},    {ID_SEARCH_EDIT, 315, 156, W - 820, 28},
+            {ID_FIND, W - 495, 156, 80, 28},         {ID_OLDER, W - 405, 156, 100, 28},
+            {ID_NEWER, W - 295, 156, 100, 28},       {ID_LATEST, W - 185, 156, 170, 28},
+            {ID_MESSAGE_COMBO, 315, H - 201, W - 910, 250}, {ID_MORE, W - 585, H - 201, 90, 28},
+            {ID_REPLY, W - 485, H - 201, 90, 28},    {ID_EDIT, W - 385, H - 201, 100, 28},
+            {ID_FORWARD, W - 275, H - 201, 115, 28}, {ID_CANCEL_MODE, W - 150, H - 201, 135, 28},
+            {ID_FILE_COMBO, 315, H - 160, W - 510, 200}, {ID_DOWNLOAD, W - 180, H - 160, 165, 26},
+            {ID_HINT, 315, H - 127, W - 330, 22},    {ID_COMPOSER, 315, H - 103, W - 540, 56},
+            {ID_ATTACH, W - 215, H - 103, 90, 30},   {ID_SEND, W - 115, H - 103, 100, 56},
+        };
+        for (const Expect& e : rows) {
+            CAPTURE(e.id);
+            int i = indexOfId(e.id);
+            REQUIRE(i >= 0);
+            CHECK(r[i].left == e.l);
+            CHECK(r[i].top == e.t);
+            CHECK(r[i].width == e.w);
+            CHECK(r[i].height == e.h);
+        }
+        for (int a = 0; a < 6; ++a) {
+            int i = indexOfId(ID_ACTION_FIRST + a);
+            CHECK(r[i].left == 480 + 78 * a);
+            CHECK(r[i].top == 120);
+            CHECK(r[i].width == 74);
+            CHECK(r[i].height == 26);
+        }
+        // The four controls without ids, found by their handle slot.
+        for (int i = 0; i < mainControlCount; ++i) {
+            auto h = mainControls[i].handle;
+            if (h == &MainWindowState::modeTabs) CHECK((r[i].left == 15 && r[i].top == 86 && r[i].width == 280 && r[i].height == 30));
+            if (h == &MainWindowState::headerLabel) CHECK((r[i].left == 315 && r[i].top == 53 && r[i].width == W - 330 && r[i].height == 28));
+            if (h == &MainWindowState::transcriptView) CHECK((r[i].left == 315 && r[i].top == 194 && r[i].width == W - 330 && r[i].height == H - 402));
+            if (h == &MainWindowState::statusLabel) CHECK((r[i].left == 15 && r[i].top == H - 27 && r[i].width == W - 30 && r[i].height == 22));
+        }
+    }
+}
+
+TEST_CASE("at the minimum tracking size every control keeps a positive size") {
+    SIZE client = minimumClient();
+    REQUIRE(client.cx > 1000);
+    auto r = layoutForClientSize(client.cx, client.cy);
+    for (int i = 0; i < mainControlCount; ++i) {
+        CAPTURE(i);
+        CHECK(r[i].width > 0);
+        CHECK(r[i].height > 0);
+    }
+    CHECK(r[indexOfId(ID_MESSAGE_COMBO)].width > 150);
+}
+
+TEST_CASE("the layout is a function of the client size alone") {
+    auto a = layoutForClientSize(1300, 900);
+    auto b = layoutForClientSize(1300, 900);
+    for (int i = 0; i < mainControlCount; ++i)
+        CHECK((a[i].left == b[i].left && a[i].top == b[i].top && a[i].width == b[i].width && a[i].height == b[i].height));
+}
+
+TEST_CASE("the control table: 38 controls, unique ids within 100..160, every handle slot distinct") {
+    std::set<int> ids;
+    std::set<std::wstring> slots;
+    int withoutId = 0;
+    for (int i = 0; i < mainControlCount; ++i) {
+        const ControlSpec& c = mainControls[i];
+        if (c.id == 0) {
+            ++withoutId;
+            continue;
+        }
+        CHECK(c.id >= 100);
+        CHECK(c.id <= 160);
+        CHECK(ids.insert(c.id).second);
+    }
+    CHECK(withoutId == 4);
+    MainWindowState s;
+    std::set<HWND*> handles;
+    for (int i = 0; i < mainControlCount; ++i) CHECK(handles.insert(&controlHandle(s, i)).second);
+}

@@ -1,0 +1,234 @@
+#include <doctest/doctest.h>
+#include "app/selftest.h"
+#include "app/startup.h"
+#include "text/json.h"
+#include "ui/dialogs/actions.h"
+#include "ui/dialogs/dialogs.h"
+#include "ui/main/panel.h"
+#include "ui/main/transcript.h"
+
+namespace {
+JsonValue doc(const char* text) { return parse(std::string(text)); }
+}
+
+TEST_CASE("transcript text of a page") {
+    SUBCASE("the full example: edited, pinned, a reply and an own reaction") {
+        JsonValue h = doc(u8R"({"items":[{"senderName":"A","createdAt":"2024-05-01T09:30:12Z","editedAt":"x",
+            "pinned":true,"replyId":"m1","replySenderName":"B","replyText":"Q","text":"the message text",
+            "reactions":[{"emoji":"👍","count":2,"mine":true}]}]})");
+        CHECK(buildTranscript(h).text ==
+              L"A · 2024-05-01 09:30 UTC · изменено:\r\n[Закреплено]\r\n[Ответ: B · Q]\r\nthe message text\r\n"
+              L"👍 2 (ваша)  \r\n\r\n");
+    }
+    SUBCASE("no reactions: two empty lines follow; short times stay as they are") {
+        JsonValue h = doc(u8R"({"items":[{"senderName":"S","createdAt":"2024-05-01","text":"hi"}]})");
+        CHECK(buildTranscript(h).text == L"S · 2024-05-01:\r\nhi\r\n\r\n\r\n");
+    }
+    SUBCASE("a deleted message keeps sender, time and edit mark, nothing else") {
+        JsonValue h = doc(u8R"({"items":[{"senderName":"S","createdAt":"2024-05-01T10:00:00Z","editedAt":"e",
+            "deleted":true,"pinned":true,"replyId":"r","forwardedName":"F","text":"secret",
+            "reactions":[{"emoji":"👍","count":1,"mine":false}],"fileId":"f1","fileName":"a.txt"}]})");
+        TranscriptPage p = buildTranscript(h);
+        CHECK(p.text == L"S · 2024-05-01 10:00 UTC · изменено:\r\n[Сообщение удалено]\r\n\r\n\r\n");
+        // Its file is still offered.
+        REQUIRE(p.files.size() == 1);
+        CHECK(p.files[0].id == L"f1");
+    }
+    SUBCASE("a reply to a deleted message and a forward") {
+        JsonValue h = doc(u8R"({"items":[{"senderName":"S","createdAt":"","replyId":"r","replyDeleted":true,
+            "replySenderName":"B","replyText":"old","forwardedName":"Ф","text":"t"}]})");
+        CHECK(buildTranscript(h).text == L"S · :\r\n[Ответ: B · Сообщение удалено]\r\n[Переслано от Ф]\r\nt\r\n\r\n\r\n");
+    }
+    SUBCASE("several reactions share one line; a missing items array gives nothing") {
+        JsonValue h = doc(u8R"({"items":[{"senderName":"S","createdAt":"2024-01-02T03:04:05Z","text":"x",
+            "reactions":[{"emoji":"✅","count":1,"mine":false},{"emoji":"👀","count":3,"mine":"true"}]}]})");
+        CHECK(buildTranscript(h).text == L"S · 2024-01-02 03:04 UTC:\r\nx\r\n✅ 1  👀 3 (ваша)  \r\n\r\n");
+        CHECK(buildTranscript(doc("{}")).text.empty());
+    }
+    SUBCASE("expired files are not offered") {
+        JsonValue h = doc(R"({"items":[{"fileId":"a","fileName":"one"},{"fileId":"b","fileName":"two","fileExpired":true},{"fileId":"","fileName":"none"}]})");
+        auto files = buildTranscript(h).files;
+        REQUIRE(files.size() == 1);
+        CHECK(files[0].label == L"one");
+    }
+}
+
+TEST_CASE("list rows and their lines by mode") {
+    JsonValue rooms = doc(u8R"([{"id":"r1","title":"Общий","kind":"room"},{"id":"r2","title":"Второй"}])");
+    std::vector<std::wstring> lines;
+    auto rows = readListRows(rooms, 0, &lines);
+    REQUIRE(rows.size() == 2);
+    CHECK(rows[0].ref == L"r1");
+    CHECK(rows[0].tag == L"room");
+    CHECK(lines == std::vector<std::wstring>{L"Общий", L"Второй"});
+
+    JsonValue work = doc(u8R"({"cases":[{"id":"c1","subject":"Принтер","roomId":"rc","status":"working"},
+        {"id":"c2","subject":"Сеть","status":"strange"},{"id":"c3","subject":"Без статуса"}],
+        "tickets":[{"id":"t1","subject":"Замена","status":"done"}]})");
+    lines.clear();
+    rows = readListRows(work, 1, &lines);
+    REQUIRE(rows.size() == 3);
+    CHECK(rows[0].ref == L"rc");
+    CHECK(lines[0] == L"В работе · Принтер");
+    CHECK(lines[1] == L"Новая · Сеть");
+    CHECK(lines[2] == L"Новая · Без статуса");
+    lines.clear();
+    rows = readListRows(work, 2, &lines);
+    CHECK(lines == std::vector<std::wstring>{L"Выполнена · Замена"});
+    CHECK(readListRows(doc("{}"), 0, nullptr).empty());
+    CHECK(readListRows(rooms, 1, nullptr).empty());
+}
+
+TEST_CASE("the connected status line") {
+    CHECK(connectedLine(L"Анна", 0, L"") == L"Подключено · Анна · Страница 1 · Ctrl+Enter — отправить");
+    CHECK(connectedLine(L"Анна", 2, L"счёт") == L"Подключено · Анна · Страница 3 · Поиск: счёт · Ctrl+Enter — отправить");
+}
+
+TEST_CASE("status labels and the panel's enabling table") {
+    CHECK(std::wstring(statusLabelFor(L"queued")) == L"В очереди");
+    CHECK(std::wstring(statusLabelFor(L"cancelled")) == L"Отменена");
+    CHECK(std::wstring(statusLabelFor(L"Working")) == L"Новая");
+    CHECK(std::wstring(statusLabelFor(L"")) == L"Новая");
+    struct Row { int mode; bool dispatch, assigned; bool a[6]; bool staff; };
+    const Row rows[] = {
+        {0, true, true, {false, false, false, false, false, false}, false},
+        {1, false, false, {false, false, false, false, false, false}, false},
+        {1, true, false, {true, false, false, false, true, true}, true},
+        {2, false, true, {false, true, true, true, true, false}, false},
+        {2, true, true, {true, true, true, true, true, true}, true},
+    };
+    for (const Row& r : rows) {
+        PanelEnabling e = panelEnabling(r.mode, r.dispatch, r.assigned);
+        for (int i = 0; i < 6; ++i) CHECK(e.actions[i] == r.a[i]);
+        CHECK(e.staffCombo == r.staff);
+    }
+    CHECK(std::wstring(workActionName(0)) == L"assign");
+    CHECK(std::wstring(workActionName(5)) == L"reopen");
+}
+
+TEST_CASE("message actions from a page") {
+    JsonValue h = doc(u8R"({"items":[
+        {"id":"1","senderName":"A","text":"one\r\ntwo","canReply":true,"canEdit":"true","reactions":[
+            {"emoji":"👍","mine":true},{"emoji":"❤️","mine":true}]},
+        {"id":"2","senderName":"B","text":"x","deleted":true,"canDelete":true,"reactions":[{"emoji":"❤️","mine":true}]},
+        {"id":"3","senderName":"C","text":"y","reactions":[{"emoji":"👍","mine":true},{"emoji":"👍","mine":false}]}]})");
+    ActionPage p = readActionPage(h);
+    REQUIRE(p.actions.size() == 3);
+    CHECK(p.actions[0].canReply);
+    CHECK(p.actions[0].canEdit);
+    CHECK(p.actions[0].likedByMe);
+    CHECK_FALSE(p.actions[1].likedByMe);
+    CHECK(p.actions[1].canDelete);
+    CHECK_FALSE(p.actions[2].likedByMe);  // the last thumbs-up entry decides
+    CHECK(p.lines[0] == L"1 · A · one  two");
+    CHECK(p.lines[1] == L"2 · B · [Сообщение удалено]");
+    CHECK(p.actions[1].text == L"x");
+}
+
+TEST_CASE("selector excerpts cut at 65 code units") {
+    MessageActions m;
+    m.senderName = L"S";
+    m.text = std::wstring(65, L'я');
+    CHECK(selectorLine(0, m, false) == L"1 · S · " + std::wstring(65, L'я'));
+    m.text = std::wstring(66, L'я');
+    CHECK(selectorLine(4, m, false) == L"5 · S · " + std::wstring(65, L'я'));
+}
+
+TEST_CASE("the action-control rule set") {
+    MessageActions all;
+    all.canReply = all.canEdit = all.canForward = all.canReact = all.canPin = all.canDelete = true;
+    MessageActions none;
+    MessageActions pinOnly;
+    pinOnly.canPin = true;
+
+    ActionControls c = actionControlRules(false, true, false, false, &all);
+    CHECK((c.reply && c.more && c.edit && c.forward && !c.cancelMode && c.send && c.composer && c.attach));
+    CHECK(std::wstring(c.sendCaption) == L"Отправить");
+
+    c = actionControlRules(true, true, false, false, &all);  // busy
+    CHECK((!c.reply && !c.more && !c.edit && !c.forward && !c.cancelMode && !c.send && !c.attach));
+    CHECK(c.composer);  // typing goes on during a refresh
+
+    c = actionControlRules(false, true, false, true, &all);  // editing
+    CHECK((!c.more && !c.attach && c.cancelMode && c.send));
+    CHECK(std::wstring(c.sendCaption) == L"Сохранить");
+
+    c = actionControlRules(true, false, false, true, &all);  // busy while editing
+    CHECK_FALSE(c.composer);
+
+    c = actionControlRules(false, false, false, false, nullptr);  // room without canWrite
+    CHECK((!c.send && !c.composer && !c.attach && !c.reply));
+
+    c = actionControlRules(false, false, true, false, nullptr);  // hint chosen while replying
+    CHECK((c.cancelMode && !c.reply && !c.edit && !c.forward && !c.more));
+
+    c = actionControlRules(false, true, false, false, &pinOnly);
+    CHECK((c.more && !c.reply && !c.edit && !c.forward));
+    c = actionControlRules(false, true, false, false, &none);
+    CHECK_FALSE(c.more);
+}
+
+TEST_CASE("dialog texts") {
+    MessageActions m;
+    m.senderName = L"Анна";
+    m.text = std::wstring(150, L'x');
+    CHECK(deletePrompt(m) == L"Удалить сообщение?\r\nАнна: " + std::wstring(100, L'x'));
+    m.text = L"a\r\nb";
+    CHECK(deletePrompt(m) == L"Удалить сообщение?\r\nАнна: a\r\nb");
+
+    auto targets = forwardTargets(u8R"([{"id":"a","title":"Первый","canWrite":true},{"id":"b","title":"Второй"},
+        {"id":"c","title":"Третий","canWrite":true}])");
+    REQUIRE(targets.size() == 2);
+    CHECK(targets[0].id == L"a");
+    CHECK(targets[1].label == L"Третий");
+    CHECK(forwardTargets(R"([{"id":"a","canWrite":false}])").empty());
+
+    CHECK(std::wstring(newWorkCaption(1, false)) == L"Новое обращение");
+    CHECK(std::wstring(newWorkCaption(2, false)) == L"Новая заявка");
+    CHECK(std::wstring(newWorkCaption(1, true)) == L"Новая заявка");
+}
+
+TEST_CASE("command line") {
+    CommandLine c = scanCommandLine({L"--server"});
+    CHECK_FALSE(c.serverGiven);
+    c = scanCommandLine({L"--server", L"https://a.example", L"--server", L"https://b.example"});
+    CHECK(c.serverUrl == L"https://b.example");
+    c = scanCommandLine({L"--self-test", L"--login-stdin"});
+    CHECK(c.selfTest);
+    CHECK(c.readStdin);
+    CHECK(c.reportPath == L"--login-stdin");
+    c = scanCommandLine({L"--history-self-test", L"r.json", L"--message-actions-self-test", L"s.json", L"--bogus"});
+    CHECK((c.historyScenario && c.actionsScenario && !c.moderationScenario));
+    CHECK(c.reportPath == L"s.json");
+    c = scanCommandLine({L"--SERVER", L"x", L"--login-stdin"});
+    CHECK_FALSE(c.serverGiven);
+    CHECK_FALSE(c.selfTest);
+    CHECK(c.readStdin);
+    c = scanCommandLine({L"--message-moderation-self-test"});
+    CHECK_FALSE(c.selfTest);
+    CHECK(markerFor(4294967295u) == L"Проверка нативного клиента 4294967295");
+}
+
+TEST_CASE("the self-test report line") {
+    SelfTestState st;
+    CHECK(selfTestReport(st, true, false, 1234) ==
+          "{\"result\":\"passed\",\"nativeUi\":true,\"messageRoundTrip\":true,\"messageModeration\":false,"
+          "\"messageActions\":false,\"historyPagination\":false,\"historySearch\":false,\"latestReturn\":false,"
+          "\"historyPages\":0,\"maxHistoryCharacters\":0,\"networkOffUiThread\":true,\"elapsedMs\":1234}");
+    st.historyScenario = st.actionsScenario = true;
+    st.historyPages = 3;
+    st.maxHistoryCharacters = 999;
+    std::string r = selfTestReport(st, true, true, 5);
+    CHECK(r.find("\"result\":\"failed\"") != std::string::npos);
+    CHECK(r.find("\"messageActions\":true,\"historyPagination\":true,\"historySearch\":true,\"latestReturn\":true") != std::string::npos);
+    CHECK(r.find("\"messageRoundTrip\":false") != std::string::npos);
+    CHECK(r.find("\"networkOffUiThread\":false") != std::string::npos);
+    r = selfTestReport(st, false, false, 5);
+    CHECK(r.find("\"messageRoundTrip\":false,\"messageModeration\":false,\"messageActions\":false,"
+                 "\"historyPagination\":false,\"historySearch\":false,\"latestReturn\":false") != std::string::npos);
+    CHECK(r.find("\"result\":\"failed\",\"nativeUi\":true") == 1);
+    CHECK(selfTestTimeIsUp(40001, 0));
+    CHECK_FALSE(selfTestTimeIsUp(40000, 0));
+    CHECK(selfTestTimeIsUp(100, 4294967295u - 40000));   // wraps around
+    CHECK_FALSE(selfTestTimeIsUp(100, 4294967295u - 100));
+}

@@ -1,0 +1,120 @@
+#include <doctest/doctest.h>
+#include "harness.h"
+#include "ui/main/ids.h"
+#include "ui/main/layout.h"
+#include <commctrl.h>
+#include <richedit.h>
+
+namespace {
+std::vector<HWND> children(HWND parent) {
+    std::vector<HWND> list;
+    for (HWND c = GetWindow(parent, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) list.push_back(c);
+    return list;
+}
+
+std::wstring upper(std::wstring s) {
+    for (auto& c : s) c = static_cast<wchar_t>(towupper(c));
+    return s;
+}
+}
+
+TEST_CASE("the main window is created with its 38 controls as described") {
+    Harness h;
+    REQUIRE(h.window);
+    CHECK(textOf(h.window) == L"Kesta — Поддержка · прототип");
+    CHECK(classOf(h.window) == L"KestaSupportMain");
+    std::vector<HWND> list = children(h.window);
+    REQUIRE(list.size() == mainControlCount);
+    for (int i = 0; i < mainControlCount; ++i) {
+        const ControlSpec& spec = mainControls[i];
+        HWND c = list[i];
+        CAPTURE(i);
+        CHECK(c == controlHandle(h.state, i));
+        CHECK(upper(classOf(c)) == upper(spec.className));
+        CHECK(GetDlgCtrlID(c) == spec.id);
+        DWORD style = static_cast<DWORD>(GetWindowLongW(c, GWL_STYLE));
+        CHECK((style & (WS_CHILD | WS_VISIBLE)) == (WS_CHILD | WS_VISIBLE));
+        // Edit controls draw their own frame and drop WS_BORDER under Wine.
+        DWORD wanted = spec.style;
+        if (upper(classOf(c)) == L"EDIT") wanted &= ~static_cast<DWORD>(WS_BORDER);
+        // List boxes and rich edits show their scroll bar (and its style bit)
+        // only while there is something to scroll.
+        if (upper(classOf(c)) == L"LISTBOX" || upper(classOf(c)) == L"RICHEDIT50W") wanted &= ~static_cast<DWORD>(WS_VSCROLL);
+        CHECK((style & wanted) == wanted);
+        if (upper(spec.className) == L"BUTTON" || upper(spec.className) == L"STATIC")
+            CHECK(textOf(c) == spec.text);
+        // The rich edit takes the font as its default format and cannot report it.
+        if (upper(classOf(c)) != L"RICHEDIT50W")
+            CHECK(SendMessageW(c, WM_GETFONT, 0, 0) == reinterpret_cast<LRESULT>(h.state.uiFont));
+    }
+    CHECK(textOf(h.state.serverEdit) == L"http://127.0.0.1:9");
+    CHECK(textOf(h.state.statusLabel) == L"Введите логин и пароль");
+    CHECK(textOf(h.state.headerLabel) == L"Kesta — Поддержка");
+}
+
+TEST_CASE("cue banners, text limits and tabs") {
+    Harness h;
+    wchar_t cue[128] = {};
+    REQUIRE(SendMessageW(h.state.loginEdit, EM_GETCUEBANNER, reinterpret_cast<WPARAM>(cue), 128));
+    CHECK(std::wstring(cue) == L"Логин");
+    SendMessageW(h.state.passwordEdit, EM_GETCUEBANNER, reinterpret_cast<WPARAM>(cue), 128);
+    CHECK(std::wstring(cue) == L"Пароль");
+    SendMessageW(h.state.reasonEdit, EM_GETCUEBANNER, reinterpret_cast<WPARAM>(cue), 128);
+    CHECK(std::wstring(cue) == L"Пояснение для изменения статуса");
+    SendMessageW(h.state.searchEdit, EM_GETCUEBANNER, reinterpret_cast<WPARAM>(cue), 128);
+    CHECK(std::wstring(cue) == L"Поиск по сообщениям · Enter");
+
+    CHECK(SendMessageW(h.state.composerEdit, EM_GETLIMITTEXT, 0, 0) == 4000);
+    CHECK(SendMessageW(h.state.searchEdit, EM_GETLIMITTEXT, 0, 0) == 200);
+    CHECK(SendMessageW(h.state.transcriptView, EM_GETLIMITTEXT, 0, 0) == 600000);
+
+    // Pasting more than the limit keeps only what fits.
+    std::wstring big(4100, L'ж');
+    SendMessageW(h.state.composerEdit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(big.c_str()));
+    CHECK(GetWindowTextLengthW(h.state.composerEdit) == 4000);
+
+    CHECK(SendMessageW(h.state.modeTabs, TCM_GETITEMCOUNT, 0, 0) == 3);
+    const wchar_t* names[] = {L"Чаты", L"Обращения", L"Заявки"};
+    for (int i = 0; i < 3; ++i) {
+        wchar_t text[64] = {};
+        TCITEMW item{};
+        item.mask = TCIF_TEXT;
+        item.pszText = text;
+        item.cchTextMax = 64;
+        SendMessageW(h.state.modeTabs, TCM_GETITEMW, i, reinterpret_cast<LPARAM>(&item));
+        CHECK(std::wstring(text) == names[i]);
+    }
+}
+
+TEST_CASE("enabled states right after creation") {
+    Harness h;
+    MainWindowState& s = h.state;
+    for (HWND off : {s.findButton, s.olderButton, s.newerButton, s.latestButton, s.replyButton, s.editButton,
+                     s.forwardButton, s.moreButton, s.cancelModeButton, s.sendButton, s.composerEdit, s.attachButton})
+        CHECK_FALSE(IsWindowEnabled(off));
+    for (HWND on : {s.serverEdit, s.loginEdit, s.passwordEdit, s.signInButton, s.orgCombo, s.itemList, s.newWorkButton,
+                    s.webButton, s.downloadButton, s.staffCombo, s.createTicketButton, s.reasonEdit, s.searchEdit,
+                    s.messageCombo, s.fileCombo})
+        CHECK(IsWindowEnabled(on));
+    for (HWND b : s.actionButtons) CHECK(IsWindowEnabled(b));
+    CHECK(SendMessageW(s.messageCombo, CB_GETCOUNT, 0, 0) == 1);
+    CHECK(SendMessageW(s.messageCombo, CB_GETCURSEL, 0, 0) == 0);
+    CHECK(textOf(s.hintLabel).empty());
+    CHECK(textOf(s.sendButton) == L"Отправить");
+}
+
+TEST_CASE("the window keeps its minimum tracking size and lays out on resize") {
+    Harness h;
+    MINMAXINFO info{};
+    SendMessageW(h.window, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
+    CHECK(info.ptMinTrackSize.x == 1100);
+    CHECK(info.ptMinTrackSize.y == 650);
+    SetWindowPos(h.window, nullptr, 0, 0, 1400, 900, SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT client{};
+    GetClientRect(h.window, &client);
+    RECT send{};
+    GetWindowRect(h.state.sendButton, &send);
+    MapWindowPoints(nullptr, h.window, reinterpret_cast<POINT*>(&send), 2);
+    CHECK(send.left == client.right - 115);
+    CHECK(send.top == client.bottom - 103);
+}

@@ -1,0 +1,446 @@
+#include <doctest/doctest.h>
+#include "harness.h"
+#include "ui/main/dispatch.h"
+#include "ui/main/ids.h"
+#include <commctrl.h>
+
+namespace {
+const char* meJson = u8R"({"user":{"name":"Анна"},"memberships":[{"id":"o1","name":"Первая","role":"admin"},
+    {"id":"o2","name":"Вторая","role":"member"}]})";
+const char* linesJson = u8R"([{"id":"l1","name":"Линия 1"}])";
+const char* roomsJson = u8R"([{"id":"r1","title":"Общий чат","kind":"room","canWrite":true},
+    {"id":"r2","title":"Второй","kind":"room","canWrite":true}])";
+
+std::string historyWith(const std::string& items, const std::string& next = "", bool canWrite = true) {
+    return "{\"items\":[" + items + "],\"page\":{\"nextBefore\":\"" + next + "\"},\"canWrite\":" +
+           (canWrite ? "true" : "false") + "}";
+}
+
+std::string message(const std::string& id, const std::string& text, const std::string& extra = "") {
+    return "{\"id\":\"" + id + "\",\"senderName\":\"S\",\"createdAt\":\"2024-05-01T09:30:12Z\",\"text\":\"" + text +
+           "\",\"canReply\":true,\"canEdit\":true,\"canForward\":true,\"canReact\":true,\"canDelete\":true" + extra + "}";
+}
+
+void command(Harness& h, int id, int code = 0) {
+    SendMessageW(h.window, WM_COMMAND, MAKEWPARAM(id, code), 0);
+}
+
+NetJob onlyJob() {
+    std::vector<NetJob> jobs = takeJobs();
+    REQUIRE(jobs.size() == 1);
+    return jobs[0];
+}
+
+void signIn(Harness& h) {
+    SetWindowTextW(h.state.loginEdit, L"anna");
+    SetWindowTextW(h.state.passwordEdit, L"secret");
+    command(h, ID_SIGN_IN);
+    NetJob job = onlyJob();
+    NetResult r = resultOf(job);
+    r.value = L"tok";
+    r.meJson = meJson;
+    r.linesJson = linesJson;
+    deliver(h, job, r);
+}
+
+// Delivers the pending refresh with these replies.
+void answerRefresh(Harness& h, const std::string& list, const std::string& history, const std::string& work = "") {
+    NetJob job = onlyJob();
+    REQUIRE(job.kind == NetJobKind::Refresh);
+    NetResult r = resultOf(job);
+    r.listJson = list;
+    if (!job.params[Slot::itemId].empty()) {
+        r.historyJson = history;
+        r.workItemJson = work;
+    }
+    deliver(h, job, r);
+}
+
+// Signed in, first room chosen and its page shown.
+void openFirstRoom(Harness& h, const std::string& history) {
+    signIn(h);
+    answerRefresh(h, roomsJson, "");
+    answerRefresh(h, roomsJson, history);
+}
+}  // namespace
+
+TEST_CASE("sign-in, the first row chosen and its page shown") {
+    Harness h;
+    MainWindowState& s = h.state;
+    SetWindowTextW(s.serverEdit, L"http://localhost:1");
+    SetWindowTextW(s.loginEdit, L"anna");
+    SetWindowTextW(s.passwordEdit, L"secret");
+    command(h, ID_SIGN_IN);
+    NetJob job = onlyJob();
+    CHECK(job.kind == NetJobKind::SignIn);
+    CHECK(job.params[Slot::login] == L"anna");
+    CHECK(job.params[Slot::password] == L"secret");
+    CHECK(job.serverUrl == L"http://localhost:1");
+    CHECK(s.busy);
+    CHECK(textOf(s.statusLabel) == L"Обмен с сервером…");
+
+    NetResult r = resultOf(job);
+    r.value = L"tok";
+    r.meJson = meJson;
+    r.linesJson = linesJson;
+    deliver(h, job, r);
+    CHECK(s.token == L"tok");
+    CHECK(s.userName == L"Анна");
+    CHECK(s.orgId == L"o1");
+    CHECK(SendMessageW(s.orgCombo, CB_GETCOUNT, 0, 0) == 2);
+    CHECK(SendMessageW(s.orgCombo, CB_GETCURSEL, 0, 0) == 0);
+    CHECK(s.lines.size() == 1);
+    CHECK((GetWindowLongW(s.loginEdit, GWL_STYLE) & WS_VISIBLE) == 0);
+    CHECK(textOf(s.passwordEdit).empty());
+    CHECK(textOf(s.signInButton) == L"Выйти");
+
+    // First refresh: the list, and its first row chosen.
+    NetJob refresh = onlyJob();
+    CHECK(refresh.params[Slot::token] == L"tok");
+    CHECK(refresh.params[Slot::itemId].empty());
+    NetResult list = resultOf(refresh);
+    list.listJson = roomsJson;
+    int generation = s.generation;
+    deliver(h, refresh, list);
+    CHECK(s.selectedId == L"r1");
+    CHECK(s.generation == generation + 1);
+    CHECK(SendMessageW(s.itemList, LB_GETCOUNT, 0, 0) == 2);
+    CHECK(textOf(s.transcriptView).empty());
+
+    // Second refresh: the page.
+    answerRefresh(h, roomsJson, historyWith(message("m1", "Привет")));
+    CHECK(SendMessageW(s.itemList, LB_GETCURSEL, 0, 0) == 0);
+    CHECK(s.roomId == L"r1");
+    CHECK(textOf(s.headerLabel) == L"Общий чат");
+    CHECK(textOf(s.transcriptView).find(L"Привет") != std::wstring::npos);
+    CHECK(textOf(s.statusLabel) == L"Подключено · Анна · Страница 1 · Ctrl+Enter — отправить");
+    CHECK(IsWindowEnabled(s.findButton));
+    CHECK_FALSE(IsWindowEnabled(s.olderButton));
+    CHECK(IsWindowEnabled(s.composerEdit));
+    CHECK(IsWindowEnabled(s.sendButton));
+    for (HWND b : s.actionButtons) CHECK_FALSE(IsWindowEnabled(b));
+    CHECK_FALSE(IsWindowEnabled(s.createTicketButton));
+}
+
+TEST_CASE("an account without memberships starts no refresh") {
+    Harness h;
+    command(h, ID_SIGN_IN);
+    NetJob job = onlyJob();
+    NetResult r = resultOf(job);
+    r.value = L"tok";
+    r.meJson = u8R"({"user":{"name":"Пётр"},"memberships":[]})";
+    r.linesJson = "[]";
+    deliver(h, job, r);
+    CHECK(textOf(h.state.statusLabel) == L"Вошли: Пётр");
+    CHECK(takeJobs().empty());
+}
+
+TEST_CASE("stale results and refused starts") {
+    Harness h;
+    MainWindowState& s = h.state;
+    openFirstRoom(h, historyWith(message("m1", "a")));
+
+    SUBCASE("a result of the tab before is dropped and a refresh for the new tab starts") {
+        SetWindowTextW(s.composerEdit, L"");
+        SendMessageW(s.itemList, LB_SETCURSEL, 1, 0);
+        command(h, ID_ITEM_LIST, LBN_SELCHANGE);
+        NetJob old = onlyJob();
+        CHECK(old.params[Slot::itemId] == L"r2");
+        TabCtrl_SetCurSel(s.modeTabs, 1);
+        NMHDR n{s.modeTabs, 0, static_cast<UINT>(TCN_SELCHANGE)};
+        SendMessageW(h.window, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&n));
+        CHECK(s.mode == 1);
+        CHECK(takeJobs().empty());  // busy: dropped, remembered
+        CHECK(s.refreshPending);
+        NetResult r = resultOf(old);
+        r.listJson = roomsJson;
+        r.historyJson = historyWith(message("x", "old page"));
+        deliver(h, old, r);
+        NetJob fresh = onlyJob();
+        CHECK(fresh.mode == 1);
+        CHECK(fresh.params[Slot::itemId].empty());
+        CHECK_FALSE(s.refreshPending);
+        CHECK(textOf(s.transcriptView).find(L"old page") == std::wstring::npos);
+    }
+    SUBCASE("several refused starts give exactly one refresh after the result") {
+        SendMessageW(h.window, WM_TIMER, 1, 0);
+        NetJob running = onlyJob();
+        // Commands wait for idle; the timer too. Only a start that gets through
+        // to the starter while busy is remembered, and as one refresh only.
+        command(h, ID_LATEST);
+        SendMessageW(h.window, WM_TIMER, 1, 0);
+        NetJob other;
+        other.kind = NetJobKind::ReactToMessage;
+        CHECK_FALSE(startNetJob(s, other));
+        refreshNow(s);
+        CHECK(takeJobs().empty());
+        CHECK(s.refreshPending);
+        NetResult r = resultOf(running);
+        r.listJson = roomsJson;
+        r.historyJson = historyWith(message("m1", "a"));
+        deliver(h, running, r);
+        CHECK(takeJobs().size() == 1);
+    }
+}
+
+TEST_CASE("paging: Older, Older, Newer; the oldest page; Latest; Find") {
+    Harness h;
+    MainWindowState& s = h.state;
+    openFirstRoom(h, historyWith(message("m3", "newest"), "c2"));
+    CHECK(IsWindowEnabled(s.olderButton));
+    CHECK_FALSE(IsWindowEnabled(s.newerButton));
+    CHECK_FALSE(IsWindowEnabled(s.latestButton));
+
+    command(h, ID_OLDER);
+    NetJob job = onlyJob();
+    CHECK(job.params[Slot::beforeCursor] == L"c2");
+    CHECK_FALSE(IsWindowEnabled(s.olderButton));  // disabled while the job runs
+    NetResult r = resultOf(job);
+    r.listJson = roomsJson;
+    r.historyJson = historyWith(message("m2", "middle"), "c1");
+    deliver(h, job, r);
+    command(h, ID_OLDER);
+    job = onlyJob();
+    CHECK(job.params[Slot::beforeCursor] == L"c1");
+    r = resultOf(job);
+    r.listJson = roomsJson;
+    r.historyJson = historyWith(message("m1", "oldest"));  // no nextBefore: the oldest page
+    deliver(h, job, r);
+    CHECK_FALSE(IsWindowEnabled(s.olderButton));
+    CHECK(IsWindowEnabled(s.newerButton));
+    CHECK(IsWindowEnabled(s.latestButton));
+    CHECK(textOf(s.statusLabel).find(L"Страница 3") != std::wstring::npos);
+    command(h, ID_OLDER);  // on the oldest page: nothing at all
+    CHECK(takeJobs().empty());
+    command(h, ID_NEWER);
+    job = onlyJob();
+    CHECK(job.params[Slot::beforeCursor] == L"c2");
+    r = resultOf(job);
+    r.listJson = roomsJson;
+    r.historyJson = historyWith(message("m2", "middle"), "c1");
+    deliver(h, job, r);
+    CHECK(s.cursorStack.size() == 1);
+    CHECK(textOf(s.statusLabel).find(L"Страница 2") != std::wstring::npos);
+
+    SUBCASE("Latest drops the cursor and the search") {
+        SetWindowTextW(s.searchEdit, L"что-то");
+        command(h, ID_LATEST);
+        job = onlyJob();
+        CHECK(job.params[Slot::beforeCursor].empty());
+        CHECK(textOf(s.searchEdit).empty());
+        CHECK(s.cursorStack.empty());
+    }
+    SUBCASE("Find with an empty box acts as Latest but leaves the box alone") {
+        command(h, ID_FIND);
+        job = onlyJob();
+        CHECK(job.params[Slot::beforeCursor].empty());
+        CHECK(job.params[Slot::searchQuery].empty());
+        CHECK(s.cursorStack.empty());
+    }
+    SUBCASE("Find with a text searches from its first page") {
+        SetWindowTextW(s.searchEdit, L"счёт");
+        command(h, ID_FIND);
+        job = onlyJob();
+        CHECK(job.params[Slot::searchQuery] == L"счёт");
+        CHECK(job.params[Slot::beforeCursor].empty());
+        r = resultOf(job);
+        r.listJson = roomsJson;
+        r.historyJson = historyWith(message("m9", "счёт 1"));
+        deliver(h, job, r);
+        CHECK(textOf(s.statusLabel) == L"Подключено · Анна · Страница 1 · Поиск: счёт · Ctrl+Enter — отправить");
+        CHECK(IsWindowEnabled(s.latestButton));
+        CHECK(textOf(s.searchEdit) == L"счёт");
+    }
+}
+
+TEST_CASE("a failed refresh keeps what the operator typed, and the next one gives the room back") {
+    Harness h;
+    MainWindowState& s = h.state;
+    openFirstRoom(h, historyWith(message("m1", "исходный текст")));
+
+    SUBCASE("plain typing") {
+        SetWindowTextW(s.composerEdit, L"черновик ответа");
+        SendMessageW(h.window, WM_TIMER, 1, 0);
+        NetJob job = onlyJob();
+        NetResult failed = resultOf(job);
+        failed.ok = false;
+        failed.errorText = L"Не удалось связаться с сервером или открыть файл";
+        deliver(h, job, failed);
+        CHECK(textOf(s.statusLabel) == L"Не удалось связаться с сервером или открыть файл");
+        CHECK(textOf(s.transcriptView) == L"Данные недоступны. Выберите другой разговор или войдите снова.");
+        CHECK(textOf(s.composerEdit) == L"черновик ответа");
+        CHECK(s.roomId.empty());
+        CHECK_FALSE(IsWindowEnabled(s.sendButton));
+        command(h, ID_SEND);  // no room: nothing is sent
+        CHECK(takeJobs().empty());
+    }
+    SUBCASE("an edit in progress ends with the draft back") {
+        SetWindowTextW(s.composerEdit, L"мой черновик");
+        SendMessageW(s.messageCombo, CB_SETCURSEL, 1, 0);
+        command(h, ID_MESSAGE_COMBO, CBN_SELCHANGE);
+        command(h, ID_EDIT);
+        CHECK(s.editId == L"m1");
+        CHECK(textOf(s.composerEdit) == L"исходный текст");
+        SendMessageW(h.window, WM_TIMER, 1, 0);
+        NetJob job = onlyJob();
+        NetResult failed = resultOf(job);
+        failed.ok = false;
+        failed.errorText = L"Сервер отклонил запрос";
+        deliver(h, job, failed);
+        CHECK(s.editId.empty());
+        CHECK(textOf(s.composerEdit) == L"мой черновик");
+    }
+    // The next successful refresh of the same row enables sending to it again.
+    SendMessageW(h.window, WM_TIMER, 1, 0);
+    answerRefresh(h, roomsJson, historyWith(message("m1", "исходный текст")));
+    CHECK(s.roomId == L"r1");
+    CHECK(IsWindowEnabled(s.sendButton));
+    CHECK(IsWindowEnabled(s.composerEdit));
+    command(h, ID_SEND);
+    NetJob send = onlyJob();
+    CHECK(send.kind == NetJobKind::SendMessage);
+    CHECK(send.params[Slot::roomId] == L"r1");
+    CHECK(!send.params[Slot::text].empty());
+}
+
+TEST_CASE("a deliberate view change empties the composer") {
+    Harness h;
+    MainWindowState& s = h.state;
+    openFirstRoom(h, historyWith(message("m1", "a")));
+    SetWindowTextW(s.composerEdit, L"текст");
+    SendMessageW(s.orgCombo, CB_SETCURSEL, 1, 0);
+    command(h, ID_ORG_COMBO, CBN_SELCHANGE);
+    CHECK(s.orgId == L"o2");
+    CHECK(textOf(s.composerEdit).empty());
+    CHECK(s.selectedId.empty());
+    CHECK(textOf(s.transcriptView).empty());
+    CHECK(onlyJob().params[Slot::orgId] == L"o2");
+}
+
+TEST_CASE("an empty list with nothing selected does not leave the exchange line up") {
+    Harness h;
+    signIn(h);
+    answerRefresh(h, "[]", "");
+    CHECK(textOf(h.state.statusLabel) != L"Обмен с сервером…");
+    CHECK(textOf(h.state.statusLabel).find(L"Подключено · Анна") == 0);
+    CHECK(takeJobs().empty());
+}
+
+TEST_CASE("the flash shows for five seconds, then the connected line returns") {
+    Harness h;
+    MainWindowState& s = h.state;
+    openFirstRoom(h, historyWith(message("m1", "a")));
+    showFlash(s, L"Реакция обновлена");
+    SendMessageW(h.window, WM_TIMER, 1, 0);
+    answerRefresh(h, roomsJson, historyWith(message("m1", "a")));
+    CHECK(textOf(s.statusLabel) == L"Реакция обновлена");
+    s.flashTick = GetTickCount() - 5001;
+    SendMessageW(h.window, WM_TIMER, 1, 0);
+    answerRefresh(h, roomsJson, historyWith(message("m1", "a")));
+    CHECK(textOf(s.statusLabel).find(L"Подключено") == 0);
+}
+
+TEST_CASE("a page beyond the transcript's limit is not rewritten by every refresh") {
+    Harness h;
+    MainWindowState& s = h.state;
+    std::string items;
+    std::string text(4000, 'x');
+    for (int i = 0; i < 160; ++i) items += (i ? "," : "") + message("m" + std::to_string(i), text);
+    openFirstRoom(h, historyWith(items));
+    REQUIRE(GetWindowTextLengthW(s.transcriptView) >= 600000);
+    // Something that notices a rewrite: a selection the operator made.
+    SendMessageW(s.transcriptView, EM_SETSEL, 10, 20);
+    SendMessageW(s.transcriptView, EM_LINESCROLL, 0, 40);
+    LRESULT first = SendMessageW(s.transcriptView, EM_GETFIRSTVISIBLELINE, 0, 0);
+    REQUIRE(first > 0);
+    SendMessageW(h.window, WM_TIMER, 1, 0);
+    answerRefresh(h, roomsJson, historyWith(items));
+    DWORD from = 0, to = 0;
+    SendMessageW(s.transcriptView, EM_GETSEL, reinterpret_cast<WPARAM>(&from), reinterpret_cast<LPARAM>(&to));
+    CHECK(from == 10);
+    CHECK(to == 20);
+    CHECK(SendMessageW(s.transcriptView, EM_GETFIRSTVISIBLELINE, 0, 0) == first);
+}
+
+TEST_CASE("the work item panel") {
+    Harness h;
+    MainWindowState& s = h.state;
+    signIn(h);
+    answerRefresh(h, roomsJson, "");
+    answerRefresh(h, roomsJson, historyWith(message("m1", "a")));
+    TabCtrl_SetCurSel(s.modeTabs, 1);
+    NMHDR n{s.modeTabs, 0, static_cast<UINT>(TCN_SELCHANGE)};
+    SendMessageW(h.window, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&n));
+    const char* work = u8R"({"cases":[{"id":"c1","subject":"Принтер","roomId":"rc1","kind":"case","status":"working"},
+        {"id":"c2","subject":"Сеть","roomId":"rc2","kind":"case","status":"mystery"}]})";
+    answerRefresh(h, work, "");
+    CHECK(SendMessageW(s.itemList, LB_GETCOUNT, 0, 0) == 2);
+    wchar_t line[128] = {};
+    SendMessageW(s.itemList, LB_GETTEXT, 1, reinterpret_cast<LPARAM>(line));
+    CHECK(std::wstring(line) == L"Новая · Сеть");
+
+    struct Case { const char* rights; bool a[6]; bool staff; bool ticket; };
+    const Case cases[] = {
+        {R"("dispatch":true,"assigned":false,"ticketId":"t9")", {true, false, false, false, true, true}, true, false},
+        {R"("dispatch":true,"assigned":false,"ticketId":"")", {true, false, false, false, true, true}, true, true},
+        {R"("dispatch":false,"assigned":true)", {false, true, true, true, true, false}, false, false},
+        {R"("dispatch":false,"assigned":false)", {false, false, false, false, false, false}, false, false},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.rights);
+        SendMessageW(h.window, WM_TIMER, 1, 0);
+        std::string item = std::string(u8R"({"item":{"room_id":"rc1","version":7,"status":"working","subject":"Принтер"},)") +
+                           c.rights + R"(,"staff":[{"id":"u1","name":"Иван"},{"id":"u2","name":"Ольга"}]})";
+        answerRefresh(h, work, historyWith(message("m1", "a")), item);
+        for (int i = 0; i < 6; ++i) CHECK(IsWindowEnabled(s.actionButtons[i]) == c.a[i]);
+        CHECK(IsWindowEnabled(s.staffCombo) == c.staff);
+        CHECK(IsWindowEnabled(s.createTicketButton) == c.ticket);
+        CHECK(textOf(s.headerLabel) == L"Принтер — В работе");
+        CHECK(s.roomId == L"rc1");
+        CHECK(s.workVersion == 7);
+    }
+    // The staff choice survives a refresh; an action carries it with the version and reason.
+    SendMessageW(s.staffCombo, CB_SETCURSEL, 1, 0);
+    SendMessageW(h.window, WM_TIMER, 1, 0);
+    answerRefresh(h, work, historyWith(message("m1", "a")),
+                  u8R"({"item":{"room_id":"rc1","version":8,"status":"assigned","subject":"Принтер"},"dispatch":true,
+                      "assigned":true,"staff":[{"id":"u0","name":"Новый"},{"id":"u1","name":"Иван"},{"id":"u2","name":"Ольга"}]})");
+    CHECK(SendMessageW(s.staffCombo, CB_GETCURSEL, 0, 0) == 2);
+    CHECK(textOf(s.headerLabel) == L"Принтер — Назначено");
+    SetWindowTextW(s.reasonEdit, L"клиент ждёт");
+    command(h, ID_ACTION_FIRST + 1);
+    NetJob action = onlyJob();
+    CHECK(action.kind == NetJobKind::WorkAction);
+    CHECK(action.params[Slot::actionOrEmoji] == L"start");
+    CHECK(action.version == 8);
+    CHECK(action.params[Slot::text] == L"клиент ждёт");
+    CHECK(action.params[Slot::assigneeOrFileId] == L"u2");
+}
+
+TEST_CASE("action buttons before any page do nothing") {
+    Harness h;
+    command(h, ID_ACTION_FIRST);
+    command(h, ID_ACTION_FIRST + 4);
+    CHECK(takeJobs().empty());
+}
+
+TEST_CASE("sign-out is local and drops the running job's late result") {
+    Harness h;
+    MainWindowState& s = h.state;
+    openFirstRoom(h, historyWith(message("m1", "a")));
+    SendMessageW(h.window, WM_TIMER, 1, 0);
+    NetJob running = onlyJob();
+    s.serverUrl = L"http://127.0.0.1:9";  // the sign-out thread's request fails quietly
+    command(h, ID_SIGN_IN);
+    CHECK(s.token.empty());
+    CHECK(s.orgId.empty());
+    CHECK(textOf(s.statusLabel) == L"Сеанс закрыт локально");
+    CHECK(textOf(s.signInButton) == L"Войти");
+    CHECK(SendMessageW(s.itemList, LB_GETCOUNT, 0, 0) == 0);
+    NetResult late = resultOf(running);
+    late.listJson = roomsJson;
+    late.historyJson = historyWith(message("m1", "a"));
+    deliver(h, running, late);
+    CHECK(takeJobs().empty());  // the refresh that follows does nothing: no organisation
+    CHECK(textOf(s.transcriptView).empty());
+}

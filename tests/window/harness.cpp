@@ -1,0 +1,92 @@
+#include "harness.h"
+#include "app/startup.h"
+#include "ui/main/dispatch.h"
+#include "ui/main/window.h"
+#include <commctrl.h>
+
+namespace {
+std::vector<NetJob> capturedJobs;
+
+bool captureJob(NetJob* job) {
+    capturedJobs.push_back(*job);
+    delete job;
+    return true;
+}
+
+void prepareClasses() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    wchar_t dir[260] = {};
+    UINT n = GetSystemDirectoryW(dir, 260);
+    LoadLibraryW((std::wstring(dir, n) + L"\\Msftedit.dll").c_str());
+    INITCOMMONCONTROLSEX icc{sizeof icc, ICC_TAB_CLASSES};
+    InitCommonControlsEx(&icc);
+    registerWindowClasses(GetModuleHandleW(nullptr));
+}
+}  // namespace
+
+Harness::Harness() {
+    prepareClasses();
+    netJobLauncher = captureJob;
+    capturedJobs.clear();
+    state.serverUrl = L"http://127.0.0.1:9";
+    window = createMainWindow(GetModuleHandleW(nullptr), state);
+    layoutMainWindow(state);
+}
+
+Harness::~Harness() {
+    if (IsWindow(window)) DestroyWindow(window);
+    // The destroyed window posted WM_QUIT; it must not end the next test's loops.
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_NET_RESULT) delete reinterpret_cast<NetResult*>(msg.lParam);
+    }
+    capturedJobs.clear();
+}
+
+std::vector<NetJob> takeJobs() {
+    std::vector<NetJob> jobs;
+    jobs.swap(capturedJobs);
+    return jobs;
+}
+
+NetResult resultOf(const NetJob& job) {
+    NetResult r;
+    r.job = job;
+    r.ok = true;
+    return r;
+}
+
+void deliver(Harness& h, const NetJob&, NetResult result) {
+    SendMessageW(h.window, WM_NET_RESULT, 0, reinterpret_cast<LPARAM>(new NetResult(std::move(result))));
+}
+
+void pumpMessages() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) continue;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+std::wstring textOf(HWND control) {
+    int length = GetWindowTextLengthW(control);
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    int copied = GetWindowTextW(control, &text[0], length + 1);
+    text.resize(static_cast<size_t>(copied > 0 ? copied : 0));
+    return text;
+}
+
+std::wstring classOf(HWND control) {
+    wchar_t name[128] = {};
+    GetClassNameW(control, name, 128);
+    return name;
+}
+
+std::wstring windowsPath(const std::string& unixPath) {
+    std::wstring path = L"Z:";
+    for (char c : unixPath) path += c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(c));
+    return path;
+}

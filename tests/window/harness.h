@@ -1,0 +1,35 @@
+// A real main window, hidden, fed with results built from reply texts: no
+// network, no worker threads. Jobs the window starts are captured instead.
+#pragma once
+#include <windows.h>
+#include <string>
+#include <vector>
+#include "net/jobs.h"
+#include "ui/main/state.h"
+
+struct Harness {
+    MainWindowState state;
+    HWND window = nullptr;
+    Harness();
+    ~Harness();
+    Harness(const Harness&) = delete;
+    Harness& operator=(const Harness&) = delete;
+};
+
+// Jobs started since the last call (the window's startNetJob went through).
+std::vector<NetJob> takeJobs();
+
+// Hands a result to the window as a worker would, for the given job.
+void deliver(Harness& h, const NetJob& job, NetResult result);
+
+// A successful result of the job with these replies.
+NetResult resultOf(const NetJob& job);
+
+// Runs the message queue until it is empty.
+void pumpMessages();
+
+std::wstring textOf(HWND control);
+std::wstring classOf(HWND control);
+
+// A Linux path as Wine sees it.
+std::wstring windowsPath(const std::string& unixPath);
