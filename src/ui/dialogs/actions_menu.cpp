@@ -12,6 +12,8 @@ struct MenuEntry {
     const wchar_t* caption;
 };
 
+}  // namespace
+
 HMENU buildActionsMenu(const MessageActions& m) {
     HMENU menu = CreatePopupMenu();
     if (!menu) return nullptr;
@@ -33,6 +35,7 @@ HMENU buildActionsMenu(const MessageActions& m) {
     return menu;
 }
 
+namespace {
 // The moderation self-test takes its scripted command instead of showing the
 // menu; an entry that is missing or unavailable ends the run as failed.
 bool scriptedChoice(HMENU menu, UINT& command) {

@@ -62,6 +62,9 @@ void startForward(MainWindowState& state, const MessageActions& message);
 // Result of LoadForwardTargets: the dialog, and on confirmation the forward.
 void openForwardDialog(MainWindowState& state, const std::wstring& messageId, const std::string& roomsJson);
 
+// The "Ещё…" menu of a message: four reactions, a separator, pin, delete.
+HMENU buildActionsMenu(const MessageActions& message);
+
 // 160: the "Ещё…" menu for the selected message.
 void openMessageActionsMenu(MainWindowState& state);
 
