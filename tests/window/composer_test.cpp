@@ -533,3 +533,20 @@ TEST_CASE("a refresh during an edit gives the keyboard focus back to the compose
     answer(h, onlyJob(), roomsJson, page(msg("1", "текст", all)));
     CHECK(GetFocus() == s.searchEdit);
 }
+
+TEST_CASE("a quit request inside a dialog ends the dialog and reaches the main loop") {
+    Harness h;
+    MainWindowState& s = h.state;
+    MessageActions m;
+    m.senderName = L"A";
+    whenDialogOpens(L"KestaDeleteMessage", [](HWND) { PostQuitMessage(3); });
+    CHECK_FALSE(confirmDeletion(s, m));
+    CHECK(IsWindowEnabled(h.window));
+    CHECK_FALSE(s.modalOpen);
+    CHECK_FALSE(FindWindowW(L"KestaDeleteMessage", nullptr));
+    MSG msg;
+    bool quit = false;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+        if (msg.message == WM_QUIT) quit = msg.wParam == 3;
+    CHECK(quit);
+}
