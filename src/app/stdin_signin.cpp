@@ -24,6 +24,9 @@ void applySignInInput(MainWindowState& s, std::string& input) {
             JsonValue& doc;
             ~Wiper() { wipe(&doc.text[0], doc.text.size()); }
         } wiper{doc};
+        // The lenient tokenizer takes plain words for a document of bare
+        // values; only an object is sign-in data.
+        if (doc.tokens.empty() || doc.tokens[0].type != JSMN_OBJECT) return;
         if (selfTest.moderationScenario) {
             selfTest.moderationTarget = memberString(doc, 0, "moderationTarget");
             selfTest.moderationRole = memberString(doc, 0, "moderationRole");

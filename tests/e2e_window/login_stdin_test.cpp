@@ -1,0 +1,91 @@
+#include <doctest/doctest.h>
+#include <windows.h>
+#include <cstdlib>
+#include <string>
+
+// kesta.exe started as an operator would with --login-stdin: the window shows,
+// signs itself in with what arrives on standard input, and exits with 0 when
+// it is closed.
+namespace {
+std::wstring wide(const char* s) {
+    std::wstring w;
+    for (; s && *s; ++s) w += static_cast<wchar_t>(static_cast<unsigned char>(*s));
+    return w;
+}
+
+std::wstring windowsPath(const std::string& unixPath) {
+    std::wstring path = L"Z:";
+    for (char c : unixPath) path += c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(c));
+    return path;
+}
+
+struct Found {
+    DWORD pid;
+    HWND window;
+};
+
+BOOL CALLBACK findMain(HWND w, LPARAM param) {
+    auto* f = reinterpret_cast<Found*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(w, &pid);
+    wchar_t name[64] = {};
+    GetClassNameW(w, name, 64);
+    if (pid == f->pid && std::wstring(name) == L"KestaSupportMain") {
+        f->window = w;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+std::wstring remoteText(HWND control) {
+    wchar_t text[256] = {};
+    SendMessageW(control, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(text));
+    return text;
+}
+}  // namespace
+
+TEST_CASE("--login-stdin alone shows the window, signs in and exits 0 when closed") {
+    const char* server = std::getenv("KESTA_TEST_SERVER");
+    REQUIRE(server);
+    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    REQUIRE(CreatePipe(&readEnd, &writeEnd, &sa, 0));
+    SetHandleInformation(writeEnd, HANDLE_FLAG_INHERIT, 0);
+    std::wstring command = L"\"" + windowsPath(KESTA_EXE_PATH) + L"\" --server " + wide(server) + L" --login-stdin";
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = readEnd;
+    si.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION pi{};
+    REQUIRE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi));
+    CloseHandle(readEnd);
+    const char input[] = "{\"login\":\"selftest-admin\",\"password\":\"kesta\"}";
+    DWORD written = 0;
+    WriteFile(writeEnd, input, sizeof input - 1, &written, nullptr);
+    CloseHandle(writeEnd);
+
+    Found f{pi.dwProcessId, nullptr};
+    for (int i = 0; i < 300 && !f.window; ++i) {
+        EnumWindows(findMain, reinterpret_cast<LPARAM>(&f));
+        if (!f.window) Sleep(100);
+    }
+    REQUIRE(f.window);
+    HWND signIn = GetDlgItem(f.window, 103);
+    HWND list = GetDlgItem(f.window, 106);
+    bool signedIn = false;
+    for (int i = 0; i < 200 && !signedIn; ++i) {
+        signedIn = remoteText(signIn) == L"Выйти" && SendMessageW(list, LB_GETCOUNT, 0, 0) > 0;
+        if (!signedIn) Sleep(100);
+    }
+    CHECK(signedIn);
+    CHECK(IsWindowVisible(f.window));
+    PostMessageW(f.window, WM_CLOSE, 0, 0);
+    REQUIRE(WaitForSingleObject(pi.hProcess, 20000) == WAIT_OBJECT_0);
+    DWORD code = 99;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CHECK(code == 0);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+}
