@@ -1,3 +1,4 @@
+#include "ui/main/state.h"
 #include "app/scenarios.h"
 #include "app/selftest.h"
 #include "app/startup.h"
@@ -14,13 +15,6 @@ bool pressIfEnabled(HWND control) {
 
 namespace {
 
-std::wstring textOf(HWND control) {
-    int length = GetWindowTextLengthW(control);
-    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    int copied = GetWindowTextW(control, &text[0], length + 1);
-    text.resize(static_cast<size_t>(copied > 0 ? copied : 0));
-    return text;
-}
 
 bool contains(const std::wstring& text, const std::wstring& part) { return text.find(part) != std::wstring::npos; }
 
@@ -41,7 +35,7 @@ void roundTripStep(MainWindowState& s, const std::wstring& page) {
 void historyStep(MainWindowState& s, const JsonValue& history, const std::wstring& page) {
     int shown = GetWindowTextLengthW(s.transcriptView);
     if (shown > selfTest.maxHistoryCharacters) selfTest.maxHistoryCharacters = shown;
-    std::wstring view = textOf(s.transcriptView);
+    std::wstring view = windowText(s.transcriptView);
     switch (selfTest.step) {
     case 0:
         check(!contains(page, markerText) && !s.nextBefore.empty(), "history fixture");
@@ -102,7 +96,7 @@ void actionsStep(MainWindowState& s) {
         break;
     }
     case 1:
-        check(contains(textOf(s.transcriptView), markerText + L" ответ") && s.replyToId.empty(), "reply visible");
+        check(contains(windowText(s.transcriptView), markerText + L" ответ") && s.replyToId.empty(), "reply visible");
         SetWindowTextW(s.composerEdit, L"Сохранённый черновик");
         check(selectMessageById(s, selfTest.editTarget) && pressIfEnabled(s.editButton) &&
                   GetWindowTextLengthW(s.composerEdit) > 0,
@@ -112,21 +106,21 @@ void actionsStep(MainWindowState& s) {
         postClick(s.sendButton);
         break;
     case 2:
-        check(contains(textOf(s.transcriptView), markerText + L" изменено") && s.editId.empty() &&
-                  textOf(s.composerEdit) == L"Сохранённый черновик",
+        check(contains(windowText(s.transcriptView), markerText + L" изменено") && s.editId.empty() &&
+                  windowText(s.composerEdit) == L"Сохранённый черновик",
               "edit draft");
         check(selectMessageById(s, selfTest.editTarget) && pressIfEnabled(s.editButton), "cancel selection");
         SetWindowTextW(s.composerEdit, L"Не сохранять эту правку");
         pressIfEnabled(s.cancelModeButton);
-        check(textOf(s.composerEdit) == L"Сохранённый черновик" && pressIfEnabled(s.replyButton), "cancel edit");
+        check(windowText(s.composerEdit) == L"Сохранённый черновик" && pressIfEnabled(s.replyButton), "cancel edit");
         pressIfEnabled(s.cancelModeButton);
-        check(textOf(s.composerEdit) == L"Сохранённый черновик", "cancel reply");
+        check(windowText(s.composerEdit) == L"Сохранённый черновик", "cancel reply");
         selfTest.step = 3;
         postClick(s.forwardButton);
         break;
     case 3:
         if (!selfTest.forwardCompleted) break;
-        check(contains(textOf(s.statusLabel), L"Сообщение переслано:"), "forward feedback");
+        check(contains(windowText(s.statusLabel), L"Сообщение переслано:"), "forward feedback");
         finishSelfTest(s.window, true);
         break;
     default: break;
@@ -139,7 +133,7 @@ void moderationStep(MainWindowState& s, const std::wstring& /*page*/) {
     check(selected != nullptr, "moderation selection");
     MessageActions m = *selected;
     bool admin = selfTest.moderationRole == L"admin";
-    std::wstring view = textOf(s.transcriptView);
+    std::wstring view = windowText(s.transcriptView);
     switch (selfTest.step) {
     case 0:
         check(m.canDelete && (admin ? m.canPin : (m.canReact && !m.canPin)), "moderation permissions");

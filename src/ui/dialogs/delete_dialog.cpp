@@ -21,16 +21,19 @@ const DialogControl deleteControls[] = {
     {L"BUTTON", L"Удалить", ID_DELETE_CONFIRM, WS_CHILD | WS_VISIBLE | WS_TABSTOP, 380, 167, 110, 30},
 };
 
-DeleteDialogState* deleteStateOf(HWND w) { return reinterpret_cast<DeleteDialogState*>(GetWindowLongPtrW(w, GWLP_USERDATA)); }
-
 void onDeleteCreate(HWND w, DeleteDialogState* st) {
-    SetWindowLongPtrW(w, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(st));
     std::vector<HWND> controls = createDialogControls(w, deleteControls, 4, st->font);
     SetWindowTextW(controls[0], st->prompt.c_str());
     if (selfTest.moderationScenario) {
         int target = selfTest.cancelExercised ? ID_DELETE_CONFIRM : ID_DELETE_CANCEL;
         PostMessageW(GetDlgItem(w, target), BM_CLICK, 0, 0);
     }
+}
+bool onDeleteCommand(HWND w, DeleteDialogState* st, int id) {
+    if (id != ID_DELETE_CANCEL && id != ID_DELETE_CONFIRM) return false;
+    st->confirmed = id == ID_DELETE_CONFIRM;
+    closeModalDialog(w);
+    return true;
 }
 }  // namespace
 
@@ -39,28 +42,7 @@ std::wstring deletePrompt(const MessageActions& m) {
 }
 
 LRESULT CALLBACK deleteDialogProc(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
-    try {
-        if (message == WM_CREATE) {
-            onDeleteCreate(w, static_cast<DeleteDialogState*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
-            return 0;
-        }
-        DeleteDialogState* st = deleteStateOf(w);
-        if (!st) return DefWindowProcW(w, message, wParam, lParam);
-        switch (message) {
-        case WM_COMMAND:
-            if (LOWORD(wParam) == ID_DELETE_CANCEL || LOWORD(wParam) == ID_DELETE_CONFIRM) {
-                st->confirmed = LOWORD(wParam) == ID_DELETE_CONFIRM;
-                closeModalDialog(w);
-                return 0;
-            }
-            return DefWindowProcW(w, message, wParam, lParam);
-        case WM_CLOSE: closeModalDialog(w); return 0;
-        case WM_DESTROY: st->done = true; return 0;
-        default: return DefWindowProcW(w, message, wParam, lParam);
-        }
-    } catch (...) {
-        return 0;
-    }
+    return dialogProcedure<DeleteDialogState>(w, message, wParam, lParam, onDeleteCreate, onDeleteCommand);
 }
 
 bool confirmDeletion(MainWindowState& s, const MessageActions& message) {

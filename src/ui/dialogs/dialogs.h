@@ -38,14 +38,47 @@ struct DialogWindow {
 // and brought forward again. Returns false when the window was not created.
 bool runDialog(MainWindowState& state, const DialogWindow& spec, void* param, const bool& done);
 
+// Ends a dialog: enables its owner first, then destroys it.
+void closeModalDialog(HWND dialog);
+
+// The procedure the three dialogs share. The state record arrives as the
+// creation parameter and is kept in GWLP_USERDATA; the close box ends the
+// dialog; destruction sets done. onCommand returns false for commands it
+// leaves to default processing (Escape's IDCANCEL among them).
+template <class State>
+LRESULT dialogProcedure(HWND w, UINT message, WPARAM wParam, LPARAM lParam, void (*onCreate)(HWND, State*),
+                        bool (*onCommand)(HWND, State*, int)) {
+    try {
+        if (message == WM_CREATE) {
+            auto* st = static_cast<State*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+            SetWindowLongPtrW(w, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(st));
+            onCreate(w, st);
+            return 0;
+        }
+        auto* st = reinterpret_cast<State*>(GetWindowLongPtrW(w, GWLP_USERDATA));
+        if (st) {
+            switch (message) {
+            case WM_COMMAND:
+                if (onCommand(w, st, LOWORD(wParam))) return 0;
+                break;
+            case WM_CLOSE: closeModalDialog(w); return 0;
+            case WM_DESTROY: st->done = true; return 0;
+            default: break;
+            }
+        }
+        return DefWindowProcW(w, message, wParam, lParam);
+    } catch (...) {
+        // No exception may cross into the system's frames.
+        return 0;
+    }
+}
+
 // Disables the owner, pumps messages (offering each to the dialog's keyboard
 // navigation) until *done, re-posts WM_QUIT if one arrives, and enables the
 // owner again before the dialog is destroyed. Returns false when the loop
 // ended on WM_QUIT or an error.
 bool runModalLoop(HWND owner, HWND dialog, const bool& done);
 
-// Ends a dialog: enables its owner first, then destroys it.
-void closeModalDialog(HWND dialog);
 
 // "Удалить сообщение?\r\n" + sender + ": " + first 100 code units of the text.
 std::wstring deletePrompt(const MessageActions& message);

@@ -29,12 +29,7 @@ const DialogControl forwardControls[] = {
     {L"BUTTON", L"Переслать", ID_FORWARD_CONFIRM, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 380, 175, 118, 30},
 };
 
-ForwardDialogState* forwardStateOf(HWND w) {
-    return reinterpret_cast<ForwardDialogState*>(GetWindowLongPtrW(w, GWLP_USERDATA));
-}
-
 void onForwardCreate(HWND w, ForwardDialogState* st) {
-    SetWindowLongPtrW(w, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(st));
     std::vector<HWND> controls = createDialogControls(w, forwardControls, 5, st->font);
     HWND rooms = controls[1];
     for (const ListRow& t : st->targets) SendMessageW(rooms, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(t.label.c_str()));
@@ -55,6 +50,13 @@ void onForwardConfirm(HWND w, ForwardDialogState* st) {
     st->accepted = true;
     closeModalDialog(w);
 }
+
+bool onForwardCommand(HWND w, ForwardDialogState* st, int id) {
+    if (id == ID_FORWARD_CANCEL) closeModalDialog(w);
+    else if (id == ID_FORWARD_CONFIRM) onForwardConfirm(w, st);
+    else return false;
+    return true;
+}
 }  // namespace
 
 std::vector<ListRow> forwardTargets(const std::string& roomsJson) {
@@ -66,31 +68,7 @@ std::vector<ListRow> forwardTargets(const std::string& roomsJson) {
 }
 
 LRESULT CALLBACK forwardDialogProc(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
-    try {
-        if (message == WM_CREATE) {
-            onForwardCreate(w, static_cast<ForwardDialogState*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
-            return 0;
-        }
-        ForwardDialogState* st = forwardStateOf(w);
-        if (!st) return DefWindowProcW(w, message, wParam, lParam);
-        switch (message) {
-        case WM_COMMAND:
-            if (LOWORD(wParam) == ID_FORWARD_CANCEL) {
-                closeModalDialog(w);
-                return 0;
-            }
-            if (LOWORD(wParam) == ID_FORWARD_CONFIRM) {
-                onForwardConfirm(w, st);
-                return 0;
-            }
-            return DefWindowProcW(w, message, wParam, lParam);
-        case WM_CLOSE: closeModalDialog(w); return 0;
-        case WM_DESTROY: st->done = true; return 0;
-        default: return DefWindowProcW(w, message, wParam, lParam);
-        }
-    } catch (...) {
-        return 0;
-    }
+    return dialogProcedure<ForwardDialogState>(w, message, wParam, lParam, onForwardCreate, onForwardCommand);
 }
 
 void startForward(MainWindowState& s, const MessageActions& message) {

@@ -1,3 +1,4 @@
+#include "ui/main/state.h"
 #include "app/selftest.h"
 #include "ui/dialogs/dialogs.h"
 #include "ui/main/dispatch.h"
@@ -28,20 +29,8 @@ const DialogControl newWorkControls[] = {
     {L"BUTTON", L"Создать", ID_NEW_CREATE, WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON, 350, 280, 108, 30},
 };
 
-NewWorkDialogState* newWorkStateOf(HWND w) {
-    return reinterpret_cast<NewWorkDialogState*>(GetWindowLongPtrW(w, GWLP_USERDATA));
-}
-
-std::wstring textOf(HWND control) {
-    int length = GetWindowTextLengthW(control);
-    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    int copied = GetWindowTextW(control, &text[0], length + 1);
-    text.resize(static_cast<size_t>(copied > 0 ? copied : 0));
-    return text;
-}
 
 void onNewWorkCreate(HWND w, NewWorkDialogState* st) {
-    SetWindowLongPtrW(w, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(st));
     std::vector<HWND> controls = createDialogControls(w, newWorkControls, 6, st->font);
     for (const ListRow& line : *st->lines)
         SendMessageW(controls[4], CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.label.c_str()));
@@ -49,13 +38,19 @@ void onNewWorkCreate(HWND w, NewWorkDialogState* st) {
 }
 
 void onNewWorkConfirm(HWND w, NewWorkDialogState* st) {
-    st->subject = textOf(GetDlgItem(w, ID_NEW_SUBJECT));
-    st->description = textOf(GetDlgItem(w, ID_NEW_DESCRIPTION));
+    st->subject = windowText(GetDlgItem(w, ID_NEW_SUBJECT));
+    st->description = windowText(GetDlgItem(w, ID_NEW_DESCRIPTION));
     LRESULT index = SendMessageW(GetDlgItem(w, ID_NEW_LINE), CB_GETCURSEL, 0, 0);
     if (st->subject.empty() || index < 0 || static_cast<size_t>(index) >= st->lines->size()) return;
     st->lineId = (*st->lines)[static_cast<size_t>(index)].id;
     st->accepted = true;
     closeModalDialog(w);
+}
+
+bool onNewWorkCommand(HWND w, NewWorkDialogState* st, int id) {
+    if (id != ID_NEW_CREATE) return false;
+    onNewWorkConfirm(w, st);
+    return true;
 }
 }  // namespace
 
@@ -64,27 +59,7 @@ const wchar_t* newWorkCaption(int mode, bool fromCase) {
 }
 
 LRESULT CALLBACK newWorkDialogProc(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
-    try {
-        if (message == WM_CREATE) {
-            onNewWorkCreate(w, static_cast<NewWorkDialogState*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
-            return 0;
-        }
-        NewWorkDialogState* st = newWorkStateOf(w);
-        if (!st) return DefWindowProcW(w, message, wParam, lParam);
-        switch (message) {
-        case WM_COMMAND:
-            if (LOWORD(wParam) == ID_NEW_CREATE) {
-                onNewWorkConfirm(w, st);
-                return 0;
-            }
-            return DefWindowProcW(w, message, wParam, lParam);
-        case WM_CLOSE: closeModalDialog(w); return 0;
-        case WM_DESTROY: st->done = true; return 0;
-        default: return DefWindowProcW(w, message, wParam, lParam);
-        }
-    } catch (...) {
-        return 0;
-    }
+    return dialogProcedure<NewWorkDialogState>(w, message, wParam, lParam, onNewWorkCreate, onNewWorkCommand);
 }
 
 void openNewWorkDialog(MainWindowState& s, bool fromCase) {

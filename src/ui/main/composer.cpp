@@ -1,3 +1,4 @@
+#include "ui/main/state.h"
 #include "ui/main/composer.h"
 #include "app/selftest.h"
 #include "ui/dialogs/actions.h"
@@ -9,13 +10,6 @@
 
 namespace {
 
-std::wstring windowText(HWND control) {
-    int length = GetWindowTextLengthW(control);
-    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    int copied = GetWindowTextW(control, &text[0], length + 1);
-    text.resize(static_cast<size_t>(copied > 0 ? copied : 0));
-    return text;
-}
 
 const size_t pathBufferSize = 32768;
 

@@ -1,3 +1,4 @@
+#include "ui/main/state.h"
 #include "ui/main/history.h"
 #include "ui/dialogs/actions.h"
 #include "ui/main/dispatch.h"
@@ -23,13 +24,6 @@ void navigate(MainWindowState& s) {
     refreshNow(s);
 }
 
-std::wstring textOf(HWND control) {
-    int length = GetWindowTextLengthW(control);
-    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    int copied = GetWindowTextW(control, &text[0], length + 1);
-    text.resize(static_cast<size_t>(copied > 0 ? copied : 0));
-    return text;
-}
 
 // Replaces the transcript keeping the reading position: the same first line
 // number comes back to the top, or the caret is shown when reading from the top.
@@ -50,7 +44,7 @@ void writeTranscript(MainWindowState& s, const std::wstring& text) {
 }  // namespace
 
 void onFindCommand(MainWindowState& s) {
-    s.searchText = textOf(s.searchEdit);
+    s.searchText = windowText(s.searchEdit);
     s.beforeCursor.clear();
     s.nextBefore.clear();
     s.cursorStack.clear();

@@ -1,3 +1,4 @@
+#include "ui/main/state.h"
 #include "ui/main/session.h"
 #include "ui/dialogs/actions.h"
 #include "ui/main/composer.h"
@@ -8,13 +9,6 @@
 
 namespace {
 
-std::wstring textOf(HWND control) {
-    int length = GetWindowTextLengthW(control);
-    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    int copied = GetWindowTextW(control, &text[0], length + 1);
-    text.resize(static_cast<size_t>(copied > 0 ? copied : 0));
-    return text;
-}
 
 // What every deliberate view change does to the conversation side.
 void leaveConversation(MainWindowState& s) {
@@ -29,11 +23,11 @@ void leaveConversation(MainWindowState& s) {
 }
 
 void signIn(MainWindowState& s) {
-    s.serverUrl = textOf(s.serverEdit);
+    s.serverUrl = windowText(s.serverEdit);
     NetJob job;
     job.kind = NetJobKind::SignIn;
-    job.params[Slot::login] = textOf(s.loginEdit);
-    job.params[Slot::password] = textOf(s.passwordEdit);
+    job.params[Slot::login] = windowText(s.loginEdit);
+    job.params[Slot::password] = windowText(s.passwordEdit);
     startNetJob(s, std::move(job));
 }
 

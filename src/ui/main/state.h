@@ -88,5 +88,8 @@ struct MainWindowState {
     bool composerHadFocus = false;
 };
 
+// The whole text of a control.
+std::wstring windowText(HWND control);
+
 // The state of a main window, kept in its GWLP_USERDATA.
 MainWindowState* stateOf(HWND window);

@@ -20,6 +20,14 @@ MainWindowState* stateOf(HWND window) {
     return reinterpret_cast<MainWindowState*>(GetWindowLongPtrW(window, GWLP_USERDATA));
 }
 
+std::wstring windowText(HWND control) {
+    int length = GetWindowTextLengthW(control);
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    int copied = GetWindowTextW(control, &text[0], length + 1);
+    text.resize(static_cast<size_t>(copied > 0 ? copied : 0));
+    return text;
+}
+
 HWND createMainWindow(HINSTANCE instance, MainWindowState& state) {
     return CreateWindowExW(0, mainWindowClass, mainWindowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
                            1280, 820, nullptr, nullptr, instance, &state);

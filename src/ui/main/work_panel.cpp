@@ -1,3 +1,4 @@
+#include "ui/main/state.h"
 #include "ui/main/work_panel.h"
 #include "ui/dialogs/actions.h"
 #include "ui/dialogs/dialogs.h"
@@ -8,13 +9,6 @@
 #include <shellapi.h>
 
 namespace {
-std::wstring textOf(HWND control) {
-    int length = GetWindowTextLengthW(control);
-    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    int copied = GetWindowTextW(control, &text[0], length + 1);
-    text.resize(static_cast<size_t>(copied > 0 ? copied : 0));
-    return text;
-}
 
 void applyWorkItem(MainWindowState& s, const JsonValue& w) {
     JsonIndex item = findMember(w, 0, "item");
@@ -77,7 +71,7 @@ void onWorkActionCommand(MainWindowState& s, int index) {
     job.kind = NetJobKind::WorkAction;
     job.params[Slot::actionOrEmoji] = workActionName(index);
     job.version = s.workVersion;
-    job.params[Slot::text] = textOf(s.reasonEdit);
+    job.params[Slot::text] = windowText(s.reasonEdit);
     LRESULT row = SendMessageW(s.staffCombo, CB_GETCURSEL, 0, 0);
     if (row >= 0 && static_cast<size_t>(row) < s.staff.size()) job.params[Slot::assigneeOrFileId] = s.staff[static_cast<size_t>(row)].id;
     startNetJob(s, std::move(job));
