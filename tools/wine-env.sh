@@ -22,6 +22,10 @@ fi
 # The server lingers a minute after its last program, then ends by itself;
 # killing it here would also kill other runs sharing the prefix.
 wineserver -p60 >/dev/null 2>&1 || true
+# Wine's own services start with the first program and inherit its output;
+# started here without any, they cannot hold a test's output pipe open (ctest
+# would wait for them until the server ends).
+wine wineboot </dev/null >/dev/null 2>&1 || true
 kesta_env_cleanup() {
   [ -n "$kesta_xvfb_pid" ] && kill "$kesta_xvfb_pid" 2>/dev/null || true
 }

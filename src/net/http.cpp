@@ -101,6 +101,9 @@ std::wstring refusalText(std::string body) {
     std::wstring text;
     try {
         JsonValue doc = parse(std::move(body));
+        // The lenient tokenizer reads an HTML or plain-text error page as a run
+        // of bare values; that is no JSON reply either.
+        if (doc.tokens.empty() || doc.tokens[0].type == JsonKind::Primitive) throw TransportFailure("json");
         text = memberString(doc, 0, "error");
     } catch (const UserMessage&) {
         throw;

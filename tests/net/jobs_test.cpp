@@ -577,7 +577,7 @@ TEST_CASE("the sign-out request goes out while a job is running") {
     Account account = signedInAccount();
     std::wstring leaving = signInToken(testLogin, testPassword);
     ResultWindow window;
-    injectFault("{\"path\":\"/api/rooms\",\"kind\":\"delay\",\"seconds\":3}");
+    injectFault("{\"path\":\"/api/rooms\",\"kind\":\"delay\",\"seconds\":4}");
     clearServerLog();
 
     NetJob* job = new NetJob(jobFor(account, NetJobKind::Refresh, 0));

@@ -170,9 +170,10 @@ TEST_CASE("status mapping") {
         {404, "{\"error\":\"Файл не найден\"}", L"user:Файл не найден", ""},
         {401, "{\"error\":\"Войдите снова\"}", L"user:Войдите снова", ""},
         {404, "<html><body>Страница не найдена</body></html>", refused, ""},
-        // The lenient tokenizer reads plain ASCII markup as bare values: no
-        // "error" member, so an empty text (the job layer words it).
-        {404, "<html><body>Not found</body></html>", L"user:", ""},
+        // The lenient tokenizer reads plain ASCII markup as bare values; that
+        // is still an error page, not a JSON reply.
+        {404, "<html><body>Not found</body></html>", refused, ""},
+        {503, "Service Unavailable", refused, ""},
         {404, "", refused, ""},
         {500, "{}", L"user:", ""},
         {500, "{\"error\":5}", L"user:", ""},
