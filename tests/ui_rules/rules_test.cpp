@@ -6,6 +6,7 @@
 #include "ui/dialogs/dialogs.h"
 #include "ui/main/panel.h"
 #include "ui/main/transcript.h"
+#include "ui/main/work_panel.h"
 
 namespace {
 JsonValue doc(const char* text) { return parse(std::string(text)); }
@@ -231,4 +232,15 @@ TEST_CASE("the self-test report line") {
     CHECK_FALSE(selfTestTimeIsUp(40000, 0));
     CHECK(selfTestTimeIsUp(100, 4294967295u - 40000));   // wraps around
     CHECK_FALSE(selfTestTimeIsUp(100, 4294967295u - 100));
+}
+
+TEST_CASE("only web addresses reach the shell") {
+    CHECK(isWebAddress(L"https://support.kesta.example"));
+    CHECK(isWebAddress(L"HTTP://127.0.0.1:8080"));
+    CHECK_FALSE(isWebAddress(L"C:\\Windows\\System32\\calc.exe"));
+    CHECK_FALSE(isWebAddress(L"file:///C:/secret.txt"));
+    CHECK_FALSE(isWebAddress(L"cmd /c del *"));
+    CHECK_FALSE(isWebAddress(L"javascript:alert(1)"));
+    CHECK_FALSE(isWebAddress(L"https:"));
+    CHECK_FALSE(isWebAddress(L""));
 }

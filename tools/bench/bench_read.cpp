@@ -1,0 +1,264 @@
+// Reading replies: parse plus every member the client reads, for history pages
+// and a rooms list, three ways over the same bytes: the client's own JSON
+// layer (through the very functions the window calls), a DOM parser reading
+// the same members into the same records, and one plain pass (the floor).
+#include "replies.h"
+#include "timing.h"
+
+#include "text/errors.h"
+#include "text/json.h"
+#include "text/utf.h"
+#include "ui/dialogs/actions.h"
+#include "ui/main/panel.h"
+#include "ui/main/transcript.h"
+
+#include <rapidjson/document.h>
+
+#include <cstring>
+#include <functional>
+
+namespace {
+
+using Dom = rapidjson::Value;
+
+// The client's lookups, answered from the DOM: same conversions (UTF-8 to
+// UTF-16 through the same function), same defaults for missing members.
+const Dom* domMember(const Dom& object, const char* key) {
+    if (!object.IsObject()) return nullptr;
+    auto it = object.FindMember(key);
+    return it == object.MemberEnd() ? nullptr : &it->value;
+}
+
+std::wstring domString(const Dom* v) {
+    if (!v || !v->IsString() || v->GetStringLength() == 0) return std::wstring();
+    return toUtf16(std::string(v->GetString(), v->GetStringLength()));
+}
+
+std::wstring domMemberString(const Dom& object, const char* key) { return domString(domMember(object, key)); }
+
+bool domMemberBool(const Dom& object, const char* key) {
+    const Dom* v = domMember(object, key);
+    if (!v) return false;
+    return v->IsTrue() || (v->IsString() && std::strcmp(v->GetString(), "true") == 0);
+}
+
+int domMemberInt(const Dom& object, const char* key) {
+    const Dom* v = domMember(object, key);
+    if (!v) return 0;
+    if (v->IsInt()) return v->GetInt();
+    if (v->IsString()) return std::atoi(v->GetString());
+    return 0;
+}
+
+const Dom& domArray(const Dom* v) {
+    static const Dom empty(rapidjson::kArrayType);
+    return v && v->IsArray() ? *v : empty;
+}
+
+const wchar_t thumbsUp[] = L"\U0001F44D";
+
+struct Reading {
+    TranscriptPage transcript;
+    ActionPage actions;
+    std::wstring nextBefore;
+    bool canWrite = false;
+};
+
+// What the window reads of a history reply, with the client's own layer.
+Reading readOurs(const std::string& reply) {
+    JsonValue doc = parse(std::string(reply));
+    Reading r;
+    r.actions = readActionPage(doc);
+    r.nextBefore = stringAt(doc, findMember(doc, findMember(doc, 0, "page"), "nextBefore"));
+    r.canWrite = memberBool(doc, 0, "canWrite");
+    r.transcript = buildTranscript(doc);
+    return r;
+}
+
+// The same reading from the DOM: the transcript and the action page built by
+// the same rules, so both sides do the same text work.
+Reading readDom(const std::string& reply) {
+    rapidjson::Document doc;
+    doc.Parse(reply.data(), reply.size());
+    if (doc.HasParseError()) throw TransportFailure("json");
+    Reading r;
+    const Dom& items = domArray(domMember(doc, "items"));
+    for (const Dom& item : items.GetArray()) {
+        MessageActions m;
+        m.id = domMemberString(item, "id");
+        m.senderName = domMemberString(item, "senderName");
+        m.text = domMemberString(item, "text");
+        m.canReply = domMemberBool(item, "canReply");
+        m.canEdit = domMemberBool(item, "canEdit");
+        m.canForward = domMemberBool(item, "canForward");
+        m.canReact = domMemberBool(item, "canReact");
+        m.canPin = domMemberBool(item, "canPin");
+        m.pinned = domMemberBool(item, "pinned");
+        m.canDelete = domMemberBool(item, "canDelete");
+        for (const Dom& reaction : domArray(domMember(item, "reactions")).GetArray())
+            if (domMemberString(reaction, "emoji") == thumbsUp) m.likedByMe = domMemberBool(reaction, "mine");
+        r.actions.lines.push_back(selectorLine(r.actions.actions.size(), m, domMemberBool(item, "deleted")));
+        r.actions.actions.push_back(std::move(m));
+    }
+    const Dom* page = domMember(doc, "page");
+    r.nextBefore = page ? domMemberString(*page, "nextBefore") : std::wstring();
+    r.canWrite = domMemberBool(doc, "canWrite");
+
+    std::wstring& t = r.transcript.text;
+    for (const Dom& item : items.GetArray()) {
+        std::wstring time = transcriptTime(domMemberString(item, "createdAt"));
+        bool deleted = domMemberBool(item, "deleted");
+        std::wstring body;
+        if (deleted) {
+            body = L"[Сообщение удалено]";
+        } else {
+            if (domMemberBool(item, "pinned")) body += L"[Закреплено]\r\n";
+            if (!domMemberString(item, "replyId").empty()) {
+                std::wstring quote = domMemberBool(item, "replyDeleted") ? L"Сообщение удалено"
+                                                                         : domMemberString(item, "replyText");
+                body += L"[Ответ: " + domMemberString(item, "replySenderName") + L" · " + quote + L"]\r\n";
+            }
+            std::wstring forwarded = domMemberString(item, "forwardedName");
+            if (!forwarded.empty()) body += L"[Переслано от " + forwarded + L"]\r\n";
+            body += domMemberString(item, "text");
+        }
+        t += domMemberString(item, "senderName");
+        t += L" · ";
+        t += time;
+        if (!domMemberString(item, "editedAt").empty()) t += L" · изменено";
+        t += L":\r\n";
+        t += body;
+        t += L"\r\n";
+        if (!deleted) {
+            for (const Dom& reaction : domArray(domMember(item, "reactions")).GetArray()) {
+                t += domMemberString(reaction, "emoji");
+                t += L" ";
+                t += std::to_wstring(domMemberInt(reaction, "count"));
+                if (domMemberBool(reaction, "mine")) t += L" (ваша)";
+                t += L"  ";
+            }
+        }
+        t += L"\r\n\r\n";
+        std::wstring fileId = domMemberString(item, "fileId");
+        if (!fileId.empty() && !domMemberBool(item, "fileExpired"))
+            r.transcript.files.push_back({fileId, domMemberString(item, "fileName"), L"", L""});
+    }
+    return r;
+}
+
+struct ListReading {
+    std::vector<ListRow> rows;
+    std::vector<std::wstring> lines;
+};
+
+ListReading readListOurs(const std::string& reply) {
+    JsonValue doc = parse(std::string(reply));
+    ListReading r;
+    r.rows = readListRows(doc, 0, &r.lines);
+    return r;
+}
+
+ListReading readListDom(const std::string& reply) {
+    rapidjson::Document doc;
+    doc.Parse(reply.data(), reply.size());
+    if (doc.HasParseError()) throw TransportFailure("json");
+    ListReading r;
+    for (const Dom& e : domArray(&doc).GetArray()) {
+        ListRow row;
+        row.id = domMemberString(e, "id");
+        row.label = domMemberString(e, "title");
+        row.ref = domMemberString(e, "id");
+        row.tag = domMemberString(e, "kind");
+        r.lines.push_back(row.label);
+        r.rows.push_back(std::move(row));
+    }
+    return r;
+}
+
+// Tokens only: the worst reply has no members to read.
+size_t parseOurs(const std::string& reply) { return parse(std::string(reply)).tokens.size(); }
+
+size_t parseDom(const std::string& reply) {
+    rapidjson::Document doc;
+    doc.Parse(reply.data(), reply.size());
+    return doc.HasParseError() ? 0 : doc.Size();
+}
+
+// The floor: one pass touching every byte, counting what a tokenizer must
+// look at (quotes and brackets).
+volatile size_t sink;
+size_t plainPass(const std::string& reply) {
+    size_t marks = 0;
+    for (unsigned char c : reply) marks += (c == '"') | (c == '{') | (c == '[');
+    return marks;
+}
+
+bool sameRows(const std::vector<ListRow>& a, const std::vector<ListRow>& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (a[i].id != b[i].id || a[i].label != b[i].label || a[i].ref != b[i].ref || a[i].tag != b[i].tag) return false;
+    return true;
+}
+
+bool sameReading(const Reading& a, const Reading& b) {
+    if (a.transcript.text != b.transcript.text || !sameRows(a.transcript.files, b.transcript.files)) return false;
+    if (a.actions.lines != b.actions.lines || a.actions.actions.size() != b.actions.actions.size()) return false;
+    for (size_t i = 0; i < a.actions.actions.size(); ++i) {
+        const MessageActions &x = a.actions.actions[i], &y = b.actions.actions[i];
+        if (x.id != y.id || x.text != y.text || x.senderName != y.senderName || x.canReply != y.canReply ||
+            x.canEdit != y.canEdit || x.canForward != y.canForward || x.canReact != y.canReact ||
+            x.canPin != y.canPin || x.pinned != y.pinned || x.canDelete != y.canDelete || x.likedByMe != y.likedByMe)
+            return false;
+    }
+    return a.nextBefore == b.nextBefore && a.canWrite == b.canWrite;
+}
+
+// Rounds alternate the three ways so drift on a shared machine hits them alike.
+void measure(const std::string& name, const std::string& reply, int rounds, const std::function<void()>& ours,
+             const std::function<void()>& dom) {
+    std::vector<double> a, b, c;
+    for (int i = 0; i < rounds; ++i) {
+        a.push_back(secondsPerCall(ours));
+        b.push_back(secondsPerCall(dom));
+        c.push_back(secondsPerCall([&] { sink = plainPass(reply); }));
+    }
+    printRecord("read", name,
+                {{"bytes", static_cast<double>(reply.size())},
+                 {"ours", median(a)},
+                 {"dom", median(b)},
+                 {"floor", median(c)}});
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int rounds = argc > 1 ? std::atoi(argv[1]) : 11;
+    for (int count : {50, 200, 500}) {
+        std::string reply = historyReply(count);
+        Reading x = readOurs(reply), y = readDom(reply);
+        if (!sameReading(x, y) || x.actions.actions.size() != static_cast<size_t>(count)) {
+            std::printf("{\"error\": \"the two readers disagree on history %d\"}\n", count);
+            return 1;
+        }
+        measure("history" + std::to_string(count), reply, rounds, [&] { readOurs(reply); }, [&] { readDom(reply); });
+    }
+    {
+        std::string reply = roomsReply(1000);
+        ListReading x = readListOurs(reply), y = readListDom(reply);
+        if (!sameRows(x.rows, y.rows) || x.lines != y.lines || x.rows.size() != 1000) {
+            std::printf("{\"error\": \"the two readers disagree on the rooms list\"}\n");
+            return 1;
+        }
+        measure("rooms1000", reply, rounds, [&] { readListOurs(reply); }, [&] { readListDom(reply); });
+    }
+    {
+        std::string reply = worstReply();
+        if (parseOurs(reply) != 32768 || parseDom(reply) != 32767) {
+            std::printf("{\"error\": \"the worst reply is not 32768 values\"}\n");
+            return 1;
+        }
+        measure("worst32768", reply, rounds < 5 ? rounds : 5, [&] { sink = parseOurs(reply); },
+                [&] { sink = parseDom(reply); });
+    }
+    return 0;
+}

@@ -1,0 +1,349 @@
+// The window thread per refresh, and a day of refreshes.
+//
+// bench_window refresh ROUNDS
+//   A real main window, shown, signed in with results fed to it (jobs are
+//   captured, no network). Times the window thread from the arrival of a
+//   refresh result to the end of the painting it causes, for a changed and an
+//   unchanged page of 50, 200 and 500 messages, against a bare SetWindowTextW
+//   of the same transcript into a control of the same class, style and size.
+//
+// bench_window day SERVER COUNT
+//   The same window with its real workers and transport against the local
+//   server (demo data, test controls): signs in, opens the first room, then
+//   runs COUNT refreshes back to back. The room's history is served by a
+//   test-control fault as a 200-message page that alternates between two
+//   versions, so every refresh replaces the transcript. Private bytes,
+//   handles and threads after the first refresh and after the last.
+#include "replies.h"
+#include "timing.h"
+
+#include "app/startup.h"
+#include "net/http.h"
+#include "net/jobs.h"
+#include "text/json.h"
+#include "text/utf.h"
+#include "ui/main/dispatch.h"
+#include "ui/main/ids.h"
+#include "ui/main/state.h"
+#include "ui/main/window.h"
+
+#include <commctrl.h>
+#include <psapi.h>
+#include <richedit.h>
+#include <tlhelp32.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+std::vector<NetJob> captured;
+
+bool captureJob(NetJob* job) {
+    captured.push_back(*job);
+    delete job;
+    return true;
+}
+
+void prepareClasses() {
+    wchar_t dir[260] = {};
+    UINT n = GetSystemDirectoryW(dir, 260);
+    LoadLibraryW((std::wstring(dir, n) + L"\\Msftedit.dll").c_str());
+    INITCOMMONCONTROLSEX icc{sizeof icc, ICC_TAB_CLASSES};
+    InitCommonControlsEx(&icc);
+    registerWindowClasses(GetModuleHandleW(nullptr));
+}
+
+void pump() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) continue;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+// Everything the window thread owes the screen after a change: pending
+// paints of the window and all its controls, then whatever they posted.
+void paintNow(HWND window) {
+    RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    pump();
+}
+
+NetJob takeRefreshJob() {
+    NetJob job;
+    bool found = false;
+    for (NetJob& j : captured)
+        if (j.kind == NetJobKind::Refresh) {
+            job = j;
+            found = true;
+        }
+    captured.clear();
+    if (!found) {
+        std::printf("{\"error\": \"the window started no refresh\"}\n");
+        std::exit(1);
+    }
+    return job;
+}
+
+const char meReply[] = u8R"({"user": {"id": "u-1", "login": "operator", "name": "Анна Смирнова"},
+ "memberships": [{"id": "org-north", "name": "ООО «Северный ветер»", "role": "admin"}]})";
+const char linesReply[] = u8R"([{"id": "line-1", "name": "Первая линия"}, {"id": "line-2", "name": "Вторая линия"}])";
+
+struct Window {
+    MainWindowState state;
+    HWND window = nullptr;
+};
+
+void create(Window& w, const std::wstring& server) {
+    w.state.serverUrl = server;
+    w.window = createMainWindow(GetModuleHandleW(nullptr), w.state);
+    layoutMainWindow(w.state);
+    ShowWindow(w.window, SW_SHOWNORMAL);
+    UpdateWindow(w.window);
+    pump();
+}
+
+// Delivers a refresh result for the pending refresh job; returns the window
+// thread's seconds from arrival to painted.
+double deliverRefresh(Window& w, const std::string& list, const std::string& history) {
+    NetJob job = takeRefreshJob();
+    auto* r = new NetResult;
+    r->job = job;
+    r->listJson = list;
+    if (!job.params[Slot::itemId].empty()) r->historyJson = history;
+    double start = secondsNow();
+    SendMessageW(w.window, WM_NET_RESULT, 0, reinterpret_cast<LPARAM>(r));
+    paintNow(w.window);
+    return secondsNow() - start;
+}
+
+void signInFed(Window& w, const std::string& rooms, const std::string& firstPage) {
+    SetWindowTextW(w.state.loginEdit, L"operator");
+    SetWindowTextW(w.state.passwordEdit, L"kesta");
+    SendMessageW(w.window, WM_COMMAND, MAKEWPARAM(ID_SIGN_IN, 0), 0);
+    if (captured.size() != 1) {
+        std::printf("{\"error\": \"no sign-in job\"}\n");
+        std::exit(1);
+    }
+    auto* r = new NetResult;
+    r->job = captured[0];
+    captured.clear();
+    r->value = L"token-bench";
+    r->meJson = meReply;
+    r->linesJson = linesReply;
+    SendMessageW(w.window, WM_NET_RESULT, 0, reinterpret_cast<LPARAM>(r));
+    deliverRefresh(w, rooms, "");          // list only: the first room gets chosen
+    deliverRefresh(w, rooms, firstPage);   // the first room's page
+}
+
+int refreshPart(int rounds) {
+    prepareClasses();
+    netJobLauncher = captureJob;
+    Window w;
+    create(w, L"http://127.0.0.1:9");
+    // The periodic refresh would start jobs between the measured results.
+    KillTimer(w.window, 1);
+    KillTimer(w.window, 2);
+    const std::string rooms = roomsReply(30);
+
+    // The reference: a control of the transcript's class, style and size in
+    // a window of its own, written with one SetWindowTextW and painted.
+    RECT rect{};
+    GetWindowRect(w.state.transcriptView, &rect);
+    HWND frame = CreateWindowExW(0, L"STATIC", L"bench", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
+                                 rect.right - rect.left + 40, rect.bottom - rect.top + 60, nullptr, nullptr,
+                                 GetModuleHandleW(nullptr), nullptr);
+    wchar_t className[64] = {};
+    GetClassNameW(w.state.transcriptView, className, 64);
+    HWND bare = CreateWindowExW(GetWindowLongW(w.state.transcriptView, GWL_EXSTYLE), className, L"",
+                                static_cast<DWORD>(GetWindowLongW(w.state.transcriptView, GWL_STYLE)), 10, 10,
+                                rect.right - rect.left, rect.bottom - rect.top, frame, nullptr,
+                                GetModuleHandleW(nullptr), nullptr);
+    SendMessageW(bare, WM_SETFONT, SendMessageW(w.state.transcriptView, WM_GETFONT, 0, 0), TRUE);
+    SendMessageW(bare, EM_EXLIMITTEXT, 0, 600000);
+    paintNow(frame);
+
+    signInFed(w, rooms, historyReply(50));
+    for (int count : {50, 200, 500}) {
+        const std::string pages[2] = {historyReply(count, 1), historyReply(count, 2)};
+        std::wstring texts[2];
+        for (int k = 0; k < 2; ++k) {
+            refreshNow(w.state);
+            deliverRefresh(w, rooms, pages[k]);
+            texts[k] = w.state.shownTranscript;
+        }
+        if (texts[0] == texts[1] || texts[0].empty()) {
+            std::printf("{\"error\": \"the two page versions render alike\"}\n");
+            return 1;
+        }
+        std::vector<double> changed, unchanged, reference;
+        int version = 0;
+        for (int i = 0; i < rounds; ++i) {
+            version ^= 1;
+            refreshNow(w.state);
+            changed.push_back(deliverRefresh(w, rooms, pages[version]));
+            refreshNow(w.state);
+            unchanged.push_back(deliverRefresh(w, rooms, pages[version]));
+            const std::wstring& text = texts[i % 2];
+            double start = secondsNow();
+            SetWindowTextW(bare, text.c_str());
+            paintNow(frame);
+            reference.push_back(secondsNow() - start);
+        }
+        if (w.state.shownTranscript != texts[version]) {
+            std::printf("{\"error\": \"the window did not show the page\"}\n");
+            return 1;
+        }
+        printRecord("window", "messages" + std::to_string(count),
+                    {{"changed", median(changed)},
+                     {"unchanged", median(unchanged)},
+                     {"bare", median(reference)},
+                     {"chars", static_cast<double>(texts[0].size())}});
+    }
+    DestroyWindow(frame);
+    DestroyWindow(w.window);
+    return 0;
+}
+
+// --- a day of refreshes -----------------------------------------------------
+
+struct Usage {
+    double privateBytes = 0;
+    double handles = 0;
+    double threads = 0;
+    double gdiObjects = 0;
+    double userObjects = 0;
+};
+
+Usage usageNow() {
+    Usage u;
+    PROCESS_MEMORY_COUNTERS_EX counters{};
+    counters.cb = sizeof counters;
+    if (GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                             sizeof counters))
+        u.privateBytes = static_cast<double>(counters.PrivateUsage);
+    DWORD handles = 0;
+    if (GetProcessHandleCount(GetCurrentProcess(), &handles)) u.handles = handles;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot != INVALID_HANDLE_VALUE) {
+        THREADENTRY32 entry{};
+        entry.dwSize = sizeof entry;
+        DWORD self = GetCurrentProcessId();
+        for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+            if (entry.th32OwnerProcessID == self) u.threads += 1;
+        CloseHandle(snapshot);
+    }
+    u.gdiObjects = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+    u.userObjects = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
+    return u;
+}
+
+// Runs the window's loop until no job is running, at most `seconds`.
+bool waitIdle(Window& w, double seconds) {
+    double end = secondsNow() + seconds;
+    while (w.state.busy) {
+        if (secondsNow() > end) return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+        pump();
+    }
+    pump();
+    return true;
+}
+
+// Workers are detached: give the last one time to leave before threads are
+// counted.
+void settle() {
+    for (int i = 0; i < 10; ++i) {
+        Sleep(30);
+        pump();
+    }
+}
+
+void control(const std::wstring& server, const std::wstring& path, const std::string& body) {
+    HttpRequest request;
+    request.serverUrl = server;
+    request.method = L"POST";
+    request.path = path;
+    request.body = body;
+    sendHttpRequest(request);
+}
+
+int dayPart(const std::wstring& server, int count) {
+    prepareClasses();
+    Window w;
+    create(w, server);
+    KillTimer(w.window, 1);
+    KillTimer(w.window, 2);
+    SetWindowTextW(w.state.serverEdit, server.c_str());
+    SetWindowTextW(w.state.loginEdit, L"operator");
+    SetWindowTextW(w.state.passwordEdit, L"kesta");
+    SendMessageW(w.window, WM_COMMAND, MAKEWPARAM(ID_SIGN_IN, 0), 0);
+    // Sign-in, the list, the first room's page.
+    for (int step = 0; step < 3; ++step) {
+        if (!waitIdle(w, 30)) break;
+        if (!w.state.busy && !w.state.roomId.empty()) break;
+        if (!w.state.busy) refreshNow(w.state);
+    }
+    if (!waitIdle(w, 30) || w.state.selectedId.empty()) {
+        std::printf("{\"error\": \"could not sign in and open a room\"}\n");
+        return 1;
+    }
+    const std::string pages[2] = {historyReply(200, 1), historyReply(200, 2)};
+    std::string faultPath = "/api/rooms/" + toUtf8(w.state.selectedId) + "/messages";
+    auto serve = [&](int version) {
+        control(server, L"/__test/faults/clear", "{}");
+        control(server, L"/__test/fault",
+                "{\"path\": \"" + faultPath + "\", \"kind\": \"raw\", \"count\": -1, \"body\": " +
+                    jsonQuote(toUtf16(pages[version])) + "}");
+    };
+    Usage first, last;
+    double start = 0;
+    int done = 0, failed = 0;
+    for (int i = 0; i <= count; ++i) {
+        serve(i % 2);
+        refreshNow(w.state);
+        if (!waitIdle(w, 30)) {
+            std::printf("{\"error\": \"a refresh did not finish\"}\n");
+            return 1;
+        }
+        if (w.state.shownTranscript.empty() || w.state.actions.size() != 200) ++failed;
+        if (i == 0) {
+            settle();
+            first = usageNow();
+            start = secondsNow();
+        } else {
+            ++done;
+        }
+    }
+    double seconds = secondsNow() - start;
+    settle();
+    last = usageNow();
+    control(server, L"/__test/faults/clear", "{}");
+    printRecord("day", "refresh200",
+                {{"refreshes", static_cast<double>(done)},
+                 {"failed", static_cast<double>(failed)},
+                 {"seconds", seconds},
+                 {"privateFirst", first.privateBytes},
+                 {"privateLast", last.privateBytes},
+                 {"handlesFirst", first.handles},
+                 {"handlesLast", last.handles},
+                 {"threadsFirst", first.threads},
+                 {"threadsLast", last.threads},
+                 {"gdiFirst", first.gdiObjects},
+                 {"gdiLast", last.gdiObjects},
+                 {"userFirst", first.userObjects},
+                 {"userLast", last.userObjects}});
+    DestroyWindow(w.window);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "refresh") return refreshPart(argc > 2 ? std::atoi(argv[2]) : 9);
+    if (mode == "day" && argc > 3) return dayPart(toUtf16(argv[2]), std::atoi(argv[3]));
+    std::printf("usage: bench_window refresh ROUNDS | day SERVER COUNT\n");
+    return 2;
+}

@@ -1,0 +1,17 @@
+// Reply texts for the benchmarks, shaped like the local server's own output
+// (the same members, Python's ", " and ": " separators, Russian texts written
+// as UTF-8, a few escapes). Deterministic: every run reads the same bytes.
+#pragma once
+#include <string>
+
+// A history page of `count` messages; `variant` changes one message's text,
+// so two variants give a changed page and one variant twice an unchanged one.
+std::string historyReply(int count, int variant = 0);
+
+// A rooms list of `count` rooms.
+std::string roomsReply(int count);
+
+// The accepted reply that costs the tokenizer most: an array of 32767 empty
+// arrays, 32768 values in all. Each closing bracket makes the tokenizer walk
+// back over every earlier token to find the open parent.
+std::string worstReply();
