@@ -4,10 +4,10 @@
 // bench_transfer SERVER FILE ROUNDS
 //   FILE is a Windows path of the file to upload. Prints per round the
 //   seconds of each transfer and the growth of the process's memory during
-//   it: peak working set (GetProcessMemoryInfo's PeakWorkingSetSize minus the
-//   working set before) and private bytes (PrivateUsage sampled every 2 ms
-//   on a helper thread, peak minus before). Also prints the token, the
-//   organisation and the room, so the driver can make curl do the same.
+//   it: GetProcessMemoryInfo's PeakWorkingSetSize after minus WorkingSetSize
+//   before (Wine fills both from the process's resident set and reports
+//   PrivateUsage as 0). Also prints the token, the organisation and the
+//   room, so the driver can make curl do the same.
 #include "timing.h"
 
 #include "net/http.h"
@@ -17,13 +17,11 @@
 
 #include <psapi.h>
 
-#include <atomic>
-#include <thread>
 
 namespace {
 
 struct Memory {
-    double workingSet = 0, peakWorkingSet = 0, privateBytes = 0;
+    double workingSet = 0, peakWorkingSet = 0;
 };
 
 Memory memoryNow() {
@@ -34,33 +32,9 @@ Memory memoryNow() {
                              sizeof counters)) {
         m.workingSet = static_cast<double>(counters.WorkingSetSize);
         m.peakWorkingSet = static_cast<double>(counters.PeakWorkingSetSize);
-        m.privateBytes = static_cast<double>(counters.PrivateUsage);
     }
     return m;
 }
-
-// Highest private bytes seen while the transfer runs.
-struct PrivateSampler {
-    std::atomic<bool> stop{false};
-    std::atomic<double> peak{0};
-    std::thread thread;
-    PrivateSampler() {
-        peak = memoryNow().privateBytes;
-        thread = std::thread([this] {
-            while (!stop) {
-                double now = memoryNow().privateBytes;
-                if (now > peak) peak = now;
-                Sleep(2);
-            }
-        });
-    }
-    double finish() {
-        stop = true;
-        if (thread.joinable()) thread.join();
-        return peak;
-    }
-    ~PrivateSampler() { finish(); }
-};
 
 HttpReply call(const std::wstring& server, const std::wstring& method, const std::wstring& path,
                const std::string& body, const std::wstring& token) {
@@ -74,7 +48,7 @@ HttpReply call(const std::wstring& server, const std::wstring& method, const std
 }
 
 struct Measured {
-    double seconds = 0, peakGrowth = 0, privateGrowth = 0;
+    double seconds = 0, peakGrowth = 0;
 };
 
 template <typename F>
@@ -82,11 +56,9 @@ Measured measured(F transfer) {
     Memory before = memoryNow();
     Measured m;
     {
-        PrivateSampler sampler;
         double start = secondsNow();
         transfer();
         m.seconds = secondsNow() - start;
-        m.privateGrowth = sampler.finish() - before.privateBytes;
     }
     Memory after = memoryNow();
     m.peakGrowth = after.peakWorkingSet - before.workingSet;
@@ -151,11 +123,10 @@ int main(int argc, char** argv) {
                               : 0;
             DeleteFileW(target.c_str());
             printRecord("transfer", "upload",
-                        {{"seconds", up.seconds}, {"peakGrowth", up.peakGrowth}, {"privateGrowth", up.privateGrowth}});
+                        {{"seconds", up.seconds}, {"peakGrowth", up.peakGrowth}});
             printRecord("transfer", "download",
                         {{"seconds", down.seconds},
                          {"peakGrowth", down.peakGrowth},
-                         {"privateGrowth", down.privateGrowth},
                          {"bytes", size}});
             std::printf("{\"part\": \"transfer\", \"case\": \"file\", \"id\": \"%s\"}\n", toUtf8(fileId).c_str());
             std::fflush(stdout);

@@ -110,22 +110,28 @@ void resetMessageActions(MainWindowState& state) {
 void updateActionControls(MainWindowState& state) {
     ActionControls c = actionControlRules(state.busy, state.canWrite, !state.replyToId.empty(), !state.editId.empty(),
                                           selectedMessage(state));
-    EnableWindow(state.replyButton, c.reply);
-    EnableWindow(state.moreButton, c.more);
-    EnableWindow(state.editButton, c.edit);
-    EnableWindow(state.forwardButton, c.forward);
-    EnableWindow(state.cancelModeButton, c.cancelMode);
-    EnableWindow(state.sendButton, c.send);
+    enableControl(state.replyButton, c.reply);
+    enableControl(state.moreButton, c.more);
+    enableControl(state.editButton, c.edit);
+    enableControl(state.forwardButton, c.forward);
+    enableControl(state.cancelModeButton, c.cancelMode);
+    enableControl(state.sendButton, c.send);
     // Disabling the focused composer (a refresh during an edit) drops the
     // keyboard focus; it goes back once the composer is enabled again.
     if (!c.composer && GetFocus() == state.composerEdit) state.composerHadFocus = true;
-    EnableWindow(state.composerEdit, c.composer);
+    enableControl(state.composerEdit, c.composer);
     if (c.composer && state.composerHadFocus) {
         state.composerHadFocus = false;
         if (GetActiveWindow() == state.window) SetFocus(state.composerEdit);
     }
-    EnableWindow(state.attachButton, c.attach);
-    SetWindowTextW(state.sendButton, c.sendCaption);
+    enableControl(state.attachButton, c.attach);
+    // A button repaints itself at once on every WM_SETTEXT, even of the same
+    // text: the caption is written only when it changes.
+    if (windowText(state.sendButton) != c.sendCaption) SetWindowTextW(state.sendButton, c.sendCaption);
+}
+
+void enableControl(HWND control, bool enabled) {
+    if ((IsWindowEnabled(control) != FALSE) != enabled) EnableWindow(control, enabled);
 }
 
 bool selectMessageById(MainWindowState& state, const std::wstring& id) {

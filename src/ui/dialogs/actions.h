@@ -42,5 +42,10 @@ void resetMessageActions(MainWindowState& state);
 // Applies actionControlRules to the eight controls and the send caption.
 void updateActionControls(MainWindowState& state);
 
+// EnableWindow only when the control's state changes. Under Wine even an
+// unchanged EnableWindow is a round trip to the window server, and every
+// refresh result sets some twenty controls.
+void enableControl(HWND control, bool enabled);
+
 // Selects the message with this id as if the operator had picked it.
 bool selectMessageById(MainWindowState& state, const std::wstring& id);

@@ -73,10 +73,10 @@ void onLatestCommand(MainWindowState& s) {
 std::wstring applyHistoryPage(MainWindowState& s, const JsonValue& history) {
     rebuildMessageActions(s, history);
     s.nextBefore = stringAt(history, findMember(history, findMember(history, 0, "page"), "nextBefore"));
-    EnableWindow(s.findButton, TRUE);
-    EnableWindow(s.olderButton, !s.nextBefore.empty());
-    EnableWindow(s.newerButton, !s.cursorStack.empty());
-    EnableWindow(s.latestButton, !s.beforeCursor.empty() || !s.searchText.empty());
+    enableControl(s.findButton, true);
+    enableControl(s.olderButton, !s.nextBefore.empty());
+    enableControl(s.newerButton, !s.cursorStack.empty());
+    enableControl(s.latestButton, !s.beforeCursor.empty() || !s.searchText.empty());
 
     std::wstring rememberedFile;
     LRESULT fileRow = SendMessageW(s.fileCombo, CB_GETCURSEL, 0, 0);
@@ -98,15 +98,15 @@ std::wstring applyHistoryPage(MainWindowState& s, const JsonValue& history) {
         s.files = std::move(page.files);
     }
     SendMessageW(s.fileCombo, CB_SETCURSEL, s.files.empty() ? static_cast<WPARAM>(-1) : static_cast<WPARAM>(selection), 0);
-    EnableWindow(s.downloadButton, !s.files.empty());
+    enableControl(s.downloadButton, !s.files.empty());
 
     // Compared with what was last written, not with the control's text: the
     // control keeps at most 600000 characters and would never match a longer page.
     if (page.text != s.shownTranscript) writeTranscript(s, page.text);
 
-    EnableWindow(s.composerEdit, s.canWrite);
-    EnableWindow(s.sendButton, s.canWrite);
-    EnableWindow(s.attachButton, s.canWrite);
+    enableControl(s.composerEdit, s.canWrite);
+    enableControl(s.sendButton, s.canWrite);
+    enableControl(s.attachButton, s.canWrite);
     return page.text;
 }
 

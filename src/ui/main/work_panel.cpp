@@ -43,14 +43,14 @@ void applyWorkItem(MainWindowState& s, const JsonValue& w) {
 void applyRoomHeader(MainWindowState& s) {
     s.roomId = s.selectedId;
     s.canDispatch = s.isAssigned = false;
-    EnableWindow(s.createTicketButton, FALSE);
+    enableControl(s.createTicketButton, false);
     std::wstring header = L"Переписка";
     for (const ListRow& row : s.listRows)
         if (row.id == s.selectedId) {
             header = row.label;
             break;
         }
-    SetWindowTextW(s.headerLabel, header.c_str());
+    if (windowText(s.headerLabel) != header) SetWindowTextW(s.headerLabel, header.c_str());
 }
 }  // namespace
 
@@ -62,8 +62,8 @@ void applyWorkItemPart(MainWindowState& s, const NetResult& r) {
         applyRoomHeader(s);
     }
     PanelEnabling e = panelEnabling(s.mode, s.canDispatch, s.isAssigned);
-    for (int i = 0; i < 6; ++i) EnableWindow(s.actionButtons[i], e.actions[i]);
-    EnableWindow(s.staffCombo, e.staffCombo);
+    for (int i = 0; i < 6; ++i) enableControl(s.actionButtons[i], e.actions[i]);
+    enableControl(s.staffCombo, e.staffCombo);
 }
 
 void onWorkActionCommand(MainWindowState& s, int index) {
