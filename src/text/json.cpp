@@ -127,12 +127,39 @@ std::wstring unescape(const std::wstring& in) {
 
 }  // namespace
 
+namespace {
+// Without parent links the tokenizer finds the enclosing container of a comma
+// that follows a colon by walking back over every token so far. Separators
+// that make no token ("[1,1,…,1:,:,:,…") can repeat that walk millions of
+// times within an 8 MB reply and freeze the window for minutes. A document
+// that fits the token table has at most one colon per two tokens, so more
+// colons than that (outside strings, before any NUL) can only be such a text.
+bool tooManyColons(const std::string& text) {
+    size_t colons = 0;
+    bool inString = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c == '\0') break;
+        if (inString) {
+            if (c == '\\') ++i;
+            else if (c == '"') inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == ':' && ++colons > static_cast<size_t>(jsonTokenCapacity / 2)) {
+            return true;
+        }
+    }
+    return false;
+}
+}  // namespace
+
 JsonValue parse(std::string&& text) {
     JsonValue doc;
     doc.text = std::move(text);
     text.clear();
     // Offsets in tokens are 32-bit.
     if (doc.text.size() >= static_cast<size_t>(INT_MAX)) refuse(doc.text);
+    if (tooManyColons(doc.text)) refuse(doc.text);
     doc.tokens.assign(static_cast<size_t>(jsonTokenCapacity), JsonToken{});
     jsmn_parser parser;
     jsmn_init(&parser);

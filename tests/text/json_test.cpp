@@ -349,3 +349,23 @@ TEST_CASE("lookups survive tables that the tokenizer never makes") {
         CHECK(arrayElements(d, 0).empty());
     }
 }
+
+TEST_CASE("separators that make no tokens cannot stall the tokenizer") {
+    // Each colon-comma pair after many tokens makes the tokenizer walk back
+    // over all of them; two million pairs would take minutes.
+    std::string hostile = "[";
+    for (int i = 0; i < 32766; ++i) hostile += "1,";
+    hostile += "1";
+    for (int i = 0; i < 2000000; ++i) hostile += ":,";
+    hostile += "]";
+    CHECK_THROWS_AS(parse(std::move(hostile)), TransportFailure);
+
+    // The most colons a document that fits the table can hold still parse,
+    // and colons inside strings do not count.
+    std::string members = "{";
+    for (int i = 0; i < 16383; ++i) members += (i ? ",\"k" : "\"k") + std::to_string(i) + "\":\"a:b:c\"";
+    members += "}";
+    JsonValue doc = parse(std::move(members));
+    CHECK(doc.tokens.size() == 32767);
+    CHECK(memberString(doc, 0, "k16382") == L"a:b:c");
+}
