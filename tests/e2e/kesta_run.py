@@ -66,7 +66,7 @@ class Run:
         self.raw = raw
 
 
-def run_kesta(args, stdin=b"", timeout=90):
+def run_kesta(args, stdin=b"", timeout=150):
     """Runs kesta.exe with the arguments; REPORT in them is replaced by a fresh
     report path. Returns the exit code and the parsed report (None if none)."""
     folder = tempfile.mkdtemp(prefix="kesta-e2e-")

@@ -244,3 +244,47 @@ TEST_CASE("only web addresses reach the shell") {
     CHECK_FALSE(isWebAddress(L"https:"));
     CHECK_FALSE(isWebAddress(L""));
 }
+
+TEST_CASE("the changed span of a transcript") {
+    auto apply = [](const std::wstring& before, const TextSpan& span) {
+        // Apply in rich-edit positions: work on the text with CR LF folded.
+        std::wstring folded;
+        for (size_t i = 0; i < before.size(); ++i) {
+            if (before[i] == L'\r' && i + 1 < before.size() && before[i + 1] == L'\n') ++i;
+            folded += before[i];
+        }
+        std::wstring replacement;
+        for (size_t i = 0; i < span.replacement.size(); ++i) {
+            if (span.replacement[i] == L'\r' && i + 1 < span.replacement.size() && span.replacement[i + 1] == L'\n') ++i;
+            replacement += span.replacement[i];
+        }
+        return folded.substr(0, span.start) + replacement + folded.substr(span.end);
+    };
+    auto fold = [&](const std::wstring& t) { return apply(t, TextSpan{0, 0, L""}); };
+    const std::wstring page = L"A · 1:\r\nпривет\r\n\r\n\r\nB · 2:\r\nответ\r\n👍 1  \r\n\r\n";
+    struct Case { std::wstring before, after; };
+    const Case cases[] = {
+        {page, page + L"C · 3:\r\nновое\r\n\r\n\r\n"},                       // a new message
+        {page, L"A · 1:\r\nпривет\r\n\r\n\r\nB · 2:\r\nответ\r\n👍 2 (ваша)  \r\n\r\n"},  // a reaction
+        {page, L"A · 1:\r\n[Сообщение удалено]\r\n\r\n\r\nB · 2:\r\nответ\r\n👍 1  \r\n\r\n"},
+        {page, L"B · 2:\r\nответ\r\n👍 1  \r\n\r\n"},                        // the first message gone
+        {page, page},
+        {L"", page},
+        {page, L""},
+        {L"x\r\ny", L"x\ny"},                                                  // a pair becomes a line feed
+        {L"a👍b", L"a👀b"},                                                    // emoji sharing a high surrogate
+        {L"a\r\r\nb", L"a\r\nb"},
+    };
+    for (const Case& c : cases) {
+        TextSpan span = changedSpan(c.before, c.after);
+        CHECK(apply(c.before, span) == fold(c.after));
+        CHECK(span.start <= span.end);
+        CHECK(span.end <= richEditLength(c.before));
+    }
+    TextSpan add = changedSpan(page, page + L"C");
+    CHECK(add.start == richEditLength(page));
+    CHECK(add.replacement == L"C");
+    TextSpan emoji = changedSpan(L"a👍b", L"a👀b");
+    CHECK(emoji.replacement == L"👀");  // whole pairs only
+    CHECK(richEditLength(L"a\r\nb\nc\r") == 6);
+}

@@ -444,3 +444,65 @@ TEST_CASE("sign-out is local and drops the running job's late result") {
     CHECK(takeJobs().empty());  // the refresh that follows does nothing: no organisation
     CHECK(textOf(s.transcriptView).empty());
 }
+
+TEST_CASE("the transcript follows every page exactly, also when only a part of it changes") {
+    Harness h;
+    MainWindowState& s = h.state;
+    openFirstRoom(h, historyWith(message("m1", "a")));
+    auto folded = [](const std::wstring& t) {
+        std::wstring out;
+        for (size_t i = 0; i < t.size(); ++i) {
+            if (t[i] == L'\r' && i + 1 < t.size() && t[i + 1] == L'\n') ++i;
+            out += t[i] == L'\n' ? L'\r' : t[i];
+        }
+        return out;
+    };
+    unsigned seed = 12345;
+    auto next = [&](unsigned n) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) % n;
+    };
+    std::vector<std::string> items;
+    for (int round = 0; round < 60; ++round) {
+        CAPTURE(round);
+        switch (next(4)) {
+        case 0: items.push_back(message("m" + std::to_string(round), "новое сообщение " + std::to_string(round))); break;
+        case 1:
+            if (!items.empty()) items[next(static_cast<unsigned>(items.size()))] =
+                message("m" + std::to_string(round), "изменено", R"(,"reactions":[{"emoji":"👍","count":2,"mine":true}])");
+            break;
+        case 2:
+            if (!items.empty()) items.erase(items.begin() + next(static_cast<unsigned>(items.size())));
+            break;
+        default:
+            items.insert(items.begin(), message("o" + std::to_string(round), "старое\\nв две строки"));
+            break;
+        }
+        std::string joined;
+        for (size_t i = 0; i < items.size(); ++i) joined += (i ? "," : "") + items[i];
+        SendMessageW(h.window, WM_TIMER, 1, 0);
+        answerRefresh(h, roomsJson, historyWith(joined));
+        CHECK(folded(textOf(s.transcriptView)) == folded(s.shownTranscript));
+    }
+}
+
+TEST_CASE("a new message at the end changes only the end of the transcript") {
+    Harness h;
+    MainWindowState& s = h.state;
+    std::string items;
+    for (int i = 0; i < 60; ++i) items += (i ? "," : "") + message("m" + std::to_string(i), "строка " + std::to_string(i));
+    openFirstRoom(h, historyWith(items));
+    SendMessageW(s.transcriptView, EM_SETSEL, 5, 9);
+    SendMessageW(s.transcriptView, EM_LINESCROLL, 0, 30 - SendMessageW(s.transcriptView, EM_GETFIRSTVISIBLELINE, 0, 0));
+    LRESULT first = SendMessageW(s.transcriptView, EM_GETFIRSTVISIBLELINE, 0, 0);
+    REQUIRE(first > 0);
+    SendMessageW(h.window, WM_TIMER, 1, 0);
+    answerRefresh(h, roomsJson, historyWith(items + "," + message("m60", "новое")));
+    // The operator's selection near the top survives: the start was not rewritten.
+    DWORD from = 0, to = 0;
+    SendMessageW(s.transcriptView, EM_GETSEL, reinterpret_cast<WPARAM>(&from), reinterpret_cast<LPARAM>(&to));
+    CHECK(from == 5);
+    CHECK(to == 9);
+    CHECK(SendMessageW(s.transcriptView, EM_GETFIRSTVISIBLELINE, 0, 0) == first);
+    CHECK(textOf(s.transcriptView).find(L"новое") != std::wstring::npos);
+}

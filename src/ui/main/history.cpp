@@ -25,14 +25,47 @@ void navigate(MainWindowState& s) {
 }
 
 
+// Puts the new text in by replacing only what changed: under Wine the rich
+// edit takes about a second to clear and refill a long page, while a new
+// message at the end costs almost nothing. The whole text is set when the
+// control does not hold exactly what was last written.
+bool patchTranscript(MainWindowState& s, const std::wstring& text) {
+    const size_t limit = 600000;
+    if (s.shownTranscript.empty() || s.shownTranscript.size() > limit || text.size() > limit) return false;
+    GETTEXTLENGTHEX count{GTL_NUMCHARS | GTL_PRECISE, 1200};
+    auto held = [&] {
+        return static_cast<size_t>(SendMessageW(s.transcriptView, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&count), 0));
+    };
+    if (held() != richEditLength(s.shownTranscript)) return false;
+    TextSpan span = changedSpan(s.shownTranscript, text);
+    // The replacement goes through the selection; the operator's own
+    // selection comes back afterwards, moved along with the text behind it.
+    DWORD from = 0, to = 0;
+    SendMessageW(s.transcriptView, EM_GETSEL, reinterpret_cast<WPARAM>(&from), reinterpret_cast<LPARAM>(&to));
+    SendMessageW(s.transcriptView, EM_SETSEL, span.start, span.end);
+    SETTEXTEX replace{ST_SELECTION, 1200};
+    SendMessageW(s.transcriptView, EM_SETTEXTEX, reinterpret_cast<WPARAM>(&replace),
+                 reinterpret_cast<LPARAM>(span.replacement.c_str()));
+    if (held() != richEditLength(text)) return false;
+    size_t inserted = richEditLength(span.replacement);
+    auto moved = [&](size_t position) {
+        if (position <= span.start) return position;
+        if (position >= span.end) return position - (span.end - span.start) + inserted;
+        return span.start + inserted;
+    };
+    SendMessageW(s.transcriptView, EM_SETSEL, moved(from), moved(to));
+    return true;
+}
+
 // Replaces the transcript keeping the reading position: the same first line
 // number comes back to the top, or the caret is shown when reading from the top.
 void writeTranscript(MainWindowState& s, const std::wstring& text) {
     LRESULT firstLine = SendMessageW(s.transcriptView, EM_GETFIRSTVISIBLELINE, 0, 0);
     SendMessageW(s.transcriptView, WM_SETREDRAW, FALSE, 0);
-    SetWindowTextW(s.transcriptView, text.c_str());
+    if (!patchTranscript(s, text)) SetWindowTextW(s.transcriptView, text.c_str());
     if (firstLine > 0) {
-        SendMessageW(s.transcriptView, EM_LINESCROLL, 0, firstLine);
+        LRESULT now = SendMessageW(s.transcriptView, EM_GETFIRSTVISIBLELINE, 0, 0);
+        SendMessageW(s.transcriptView, EM_LINESCROLL, 0, firstLine - now);
     } else {
         SendMessageW(s.transcriptView, EM_SETSEL, static_cast<WPARAM>(-1), -1);
         SendMessageW(s.transcriptView, EM_SCROLLCARET, 0, 0);

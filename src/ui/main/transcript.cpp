@@ -51,6 +51,46 @@ TranscriptPage buildTranscript(const JsonValue& history) {
     return page;
 }
 
+size_t richEditLength(const std::wstring& text) {
+    size_t pairs = 0;
+    for (size_t i = 0; i + 1 < text.size(); ++i)
+        if (text[i] == L'\r' && text[i + 1] == L'\n') ++pairs;
+    return text.size() - pairs;
+}
+
+namespace {
+bool isHighSurrogate(wchar_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool isLowSurrogate(wchar_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+// A cut between `left` and `right` that must not be made.
+bool unsafeCut(wchar_t left, wchar_t right) {
+    return (left == L'\r' && right == L'\n') || (isHighSurrogate(left) && isLowSurrogate(right));
+}
+}  // namespace
+
+TextSpan changedSpan(const std::wstring& before, const std::wstring& after) {
+    size_t shorter = before.size() < after.size() ? before.size() : after.size();
+    size_t prefix = 0;
+    while (prefix < shorter && before[prefix] == after[prefix]) ++prefix;
+    // Back off while the cut would split a pair in either text.
+    while (prefix > 0 && ((prefix < before.size() && unsafeCut(before[prefix - 1], before[prefix])) ||
+                          (prefix < after.size() && unsafeCut(after[prefix - 1], after[prefix]))))
+        --prefix;
+    size_t suffix = 0;
+    while (suffix < shorter - prefix && before[before.size() - 1 - suffix] == after[after.size() - 1 - suffix]) ++suffix;
+    while (suffix > 0) {
+        size_t b = before.size() - suffix, a = after.size() - suffix;
+        bool unsafe = (b > 0 && unsafeCut(before[b - 1], before[b])) || (a > 0 && unsafeCut(after[a - 1], after[a]));
+        if (!unsafe) break;
+        --suffix;
+    }
+    TextSpan span;
+    span.start = richEditLength(before.substr(0, prefix));
+    span.end = richEditLength(before.substr(0, before.size() - suffix));
+    span.replacement = after.substr(prefix, after.size() - suffix - prefix);
+    return span;
+}
+
 std::wstring connectedLine(const std::wstring& userName, size_t stackDepth, const std::wstring& searchText) {
     std::wstring line = L"Подключено · " + userName + L" · Страница " + std::to_wstring(stackDepth + 1);
     if (!searchText.empty()) line += L" · Поиск: " + searchText;

@@ -17,6 +17,21 @@ struct TranscriptPage {
 // One pass over the reply's "items": the transcript text and the file list.
 TranscriptPage buildTranscript(const JsonValue& history);
 
+// A change of the transcript as the rich edit counts text: a CR LF pair is one
+// position there.
+struct TextSpan {
+    size_t start;               // first position replaced
+    size_t end;                 // one past the last position replaced
+    std::wstring replacement;   // what goes there, as the transcript writes it
+};
+
+// Positions the rich edit holds for a text: CR LF pairs count once.
+size_t richEditLength(const std::wstring& text);
+
+// The smallest span that turns `before` into `after`; it never cuts a CR LF
+// pair or a surrogate pair.
+TextSpan changedSpan(const std::wstring& before, const std::wstring& after);
+
 // "Подключено · <name> · Страница <n>[ · Поиск: <q>] · Ctrl+Enter — отправить"
 std::wstring connectedLine(const std::wstring& userName, size_t stackDepth, const std::wstring& searchText);
 
