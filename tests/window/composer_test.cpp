@@ -62,12 +62,33 @@ void select(Harness& h, int item) {
 
 void succeed(Harness& h, const NetJob& job) { deliver(h, job, resultOf(job)); }
 
+// A window of this thread only: other test programs running at the same time
+// open dialogs of the same classes.
+HWND findOwnWindow(const wchar_t* className) {
+    struct Search {
+        const wchar_t* name;
+        HWND found;
+    } search{className, nullptr};
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND w, LPARAM p) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(p);
+            wchar_t name[64] = {};
+            GetClassNameW(w, name, 64);
+            if (std::wstring(name) != s->name) return TRUE;
+            s->found = w;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
 // Runs `action` on the first window of `className` once it exists, from a
 // timer that fires inside whatever nested loop is running.
 std::function<void(HWND)> pendingAction;
 const wchar_t* pendingClass = nullptr;
 void CALLBACK actOnDialog(HWND, UINT, UINT_PTR id, DWORD) {
-    HWND dialog = FindWindowW(pendingClass, nullptr);
+    HWND dialog = findOwnWindow(pendingClass);
     if (!dialog) return;
     KillTimer(nullptr, id);
     auto action = pendingAction;
@@ -326,7 +347,7 @@ TEST_CASE("the delete dialog: buttons, close box, Escape") {
         CHECK(confirmDeletion(s, m) == w.answer);
         CHECK_FALSE(s.modalOpen);
         CHECK(IsWindowEnabled(h.window));
-        CHECK_FALSE(FindWindowW(L"KestaDeleteMessage", nullptr));
+        CHECK_FALSE(findOwnWindow(L"KestaDeleteMessage"));
     }
 }
 
@@ -543,7 +564,7 @@ TEST_CASE("a quit request inside a dialog ends the dialog and reaches the main l
     CHECK_FALSE(confirmDeletion(s, m));
     CHECK(IsWindowEnabled(h.window));
     CHECK_FALSE(s.modalOpen);
-    CHECK_FALSE(FindWindowW(L"KestaDeleteMessage", nullptr));
+    CHECK_FALSE(findOwnWindow(L"KestaDeleteMessage"));
     MSG msg;
     bool quit = false;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))

@@ -506,3 +506,37 @@ TEST_CASE("a new message at the end changes only the end of the transcript") {
     CHECK(SendMessageW(s.transcriptView, EM_GETFIRSTVISIBLELINE, 0, 0) == first);
     CHECK(textOf(s.transcriptView).find(L"новое") != std::wstring::npos);
 }
+
+TEST_CASE("the same page again restores what the job's start disabled, and nothing else") {
+    Harness h;
+    MainWindowState& s = h.state;
+    std::string page = historyWith(message("m1", "a") + "," + message("m2", "b", R"(,"fileId":"f1","fileName":"x.txt")"), "c1");
+    openFirstRoom(h, page);
+    SendMessageW(s.messageCombo, CB_SETCURSEL, 2, 0);
+    SendMessageW(h.window, WM_COMMAND, MAKEWPARAM(ID_MESSAGE_COMBO, CBN_SELCHANGE), 0);
+    for (int round = 0; round < 2; ++round) {
+        SendMessageW(h.window, WM_TIMER, 1, 0);
+        NetJob job = onlyJob();
+        CHECK_FALSE(IsWindowEnabled(s.olderButton));
+        CHECK_FALSE(IsWindowEnabled(s.sendButton));
+        NetResult r = resultOf(job);
+        r.listJson = roomsJson;
+        r.historyJson = page;
+        deliver(h, job, r);
+        CHECK(IsWindowEnabled(s.findButton));
+        CHECK(IsWindowEnabled(s.olderButton));
+        CHECK(IsWindowEnabled(s.sendButton));
+        CHECK(IsWindowEnabled(s.composerEdit));
+        CHECK(IsWindowEnabled(s.downloadButton));
+        CHECK(IsWindowEnabled(s.replyButton));
+        CHECK(SendMessageW(s.messageCombo, CB_GETCURSEL, 0, 0) == 2);
+        CHECK(SendMessageW(s.itemList, LB_GETCURSEL, 0, 0) == 0);
+        CHECK(textOf(s.statusLabel).find(L"Подключено") == 0);
+    }
+    // A changed page is read again.
+    SendMessageW(h.window, WM_TIMER, 1, 0);
+    answerRefresh(h, roomsJson, historyWith(message("m2", "b") + "," + message("m3", "c")));
+    CHECK(SendMessageW(s.messageCombo, CB_GETCURSEL, 0, 0) == 1);
+    CHECK_FALSE(IsWindowEnabled(s.olderButton));
+    CHECK_FALSE(IsWindowEnabled(s.downloadButton));
+}

@@ -99,6 +99,7 @@ void rebuildMessageActions(MainWindowState& state, const JsonValue& history) {
 }
 
 void resetMessageActions(MainWindowState& state) {
+    state.appliedHistory.clear();
     state.canWrite = false;
     state.actions.clear();
     state.selectorLines.clear();

@@ -98,8 +98,17 @@ namespace {
 // Refresh: list, history, panel, status line, controls, then the self-test step.
 void applyRefresh(MainWindowState& s, const NetResult& r) {
     if (!applyListPart(s, r)) return;
-    JsonValue history = parse(std::string(r.historyJson));
-    std::wstring page = applyHistoryPage(s, history);
+    JsonValue history;
+    std::wstring page;
+    // The self-test steps read the parsed page, so they always get one.
+    if (r.historyJson == s.appliedHistory && !selfTest.active) {
+        page = reapplyHistoryPage(s);
+    } else {
+        s.appliedHistory.clear();
+        history = parse(std::string(r.historyJson));
+        page = applyHistoryPage(s, history);
+        s.appliedHistory = r.historyJson;
+    }
     applyWorkItemPart(s, r);
     std::wstring status = connectedLine(s.userName, s.cursorStack.size(), s.searchText);
     if (!s.flashText.empty() && GetTickCount() - s.flashTick < 5000) status = s.flashText;

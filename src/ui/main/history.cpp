@@ -103,13 +103,26 @@ void onLatestCommand(MainWindowState& s) {
     navigate(s);
 }
 
-std::wstring applyHistoryPage(MainWindowState& s, const JsonValue& history) {
-    rebuildMessageActions(s, history);
-    s.nextBefore = stringAt(history, findMember(history, findMember(history, 0, "page"), "nextBefore"));
+namespace {
+void enablePaging(MainWindowState& s) {
     enableControl(s.findButton, true);
     enableControl(s.olderButton, !s.nextBefore.empty());
     enableControl(s.newerButton, !s.cursorStack.empty());
     enableControl(s.latestButton, !s.beforeCursor.empty() || !s.searchText.empty());
+}
+
+void enablePageControls(MainWindowState& s) {
+    enableControl(s.downloadButton, !s.files.empty());
+    enableControl(s.composerEdit, s.canWrite);
+    enableControl(s.sendButton, s.canWrite);
+    enableControl(s.attachButton, s.canWrite);
+}
+}  // namespace
+
+std::wstring applyHistoryPage(MainWindowState& s, const JsonValue& history) {
+    rebuildMessageActions(s, history);
+    s.nextBefore = stringAt(history, findMember(history, findMember(history, 0, "page"), "nextBefore"));
+    enablePaging(s);
 
     std::wstring rememberedFile;
     LRESULT fileRow = SendMessageW(s.fileCombo, CB_GETCURSEL, 0, 0);
@@ -131,16 +144,18 @@ std::wstring applyHistoryPage(MainWindowState& s, const JsonValue& history) {
         s.files = std::move(page.files);
     }
     SendMessageW(s.fileCombo, CB_SETCURSEL, s.files.empty() ? static_cast<WPARAM>(-1) : static_cast<WPARAM>(selection), 0);
-    enableControl(s.downloadButton, !s.files.empty());
 
     // Compared with what was last written, not with the control's text: the
     // control keeps at most 600000 characters and would never match a longer page.
     if (page.text != s.shownTranscript) writeTranscript(s, page.text);
-
-    enableControl(s.composerEdit, s.canWrite);
-    enableControl(s.sendButton, s.canWrite);
-    enableControl(s.attachButton, s.canWrite);
+    enablePageControls(s);
     return page.text;
+}
+
+std::wstring reapplyHistoryPage(MainWindowState& s) {
+    enablePaging(s);
+    enablePageControls(s);
+    return s.shownTranscript;
 }
 
 LRESULT CALLBACK searchKeyFilter(HWND edit, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -158,5 +173,6 @@ LRESULT CALLBACK searchKeyFilter(HWND edit, UINT message, WPARAM wParam, LPARAM 
 
 void setTranscriptText(MainWindowState& s, const wchar_t* text) {
     s.shownTranscript = text;
+    s.appliedHistory.clear();
     SetWindowTextW(s.transcriptView, text);
 }

@@ -40,6 +40,8 @@ void signOut(MainWindowState& s) {
     s.selectedId.clear();
     s.roomId.clear();
     s.listRows.clear();
+    s.appliedList.clear();
+    s.listLines.clear();
     s.files.clear();
     resetHistoryNavigation(s);
     resetMessageActions(s);
@@ -119,17 +121,23 @@ void onRowChange(MainWindowState& s) {
 }
 
 bool applyListPart(MainWindowState& s, const NetResult& r) {
-    JsonValue list = parse(std::string(r.listJson));
+    bool sameReply = r.listJson == s.appliedList && s.mode == s.appliedListMode &&
+                     SendMessageW(s.itemList, LB_GETCOUNT, 0, 0) == static_cast<LRESULT>(s.listLines.size());
     std::vector<std::wstring> lines;
-    std::vector<ListRow> rows = readListRows(list, s.mode, &lines);
+    if (!sameReply) {
+        s.appliedList.clear();
+        JsonValue list = parse(std::string(r.listJson));
+        s.listRows = readListRows(list, s.mode, &lines);
+        s.appliedList = r.listJson;
+        s.appliedListMode = s.mode;
+    }
     int found = -1;
-    for (size_t i = 0; i < rows.size(); ++i)
-        if (rows[i].id == s.selectedId) found = static_cast<int>(i);
+    for (size_t i = 0; i < s.listRows.size(); ++i)
+        if (s.listRows[i].id == s.selectedId) found = static_cast<int>(i);
     // Refill the list box only when its lines change, so the periodic refresh
     // neither flickers nor scrolls the list under the operator.
-    bool same = lines == s.listLines && SendMessageW(s.itemList, LB_GETCOUNT, 0, 0) == static_cast<LRESULT>(lines.size());
-    s.listRows = std::move(rows);
-    if (!same) {
+    if (!sameReply &&
+        (lines != s.listLines || SendMessageW(s.itemList, LB_GETCOUNT, 0, 0) != static_cast<LRESULT>(lines.size()))) {
         SendMessageW(s.itemList, WM_SETREDRAW, FALSE, 0);
         SendMessageW(s.itemList, LB_RESETCONTENT, 0, 0);
         for (const std::wstring& line : lines)

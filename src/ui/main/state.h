@@ -80,6 +80,12 @@ struct MainWindowState {
     // limit, so comparing with its own text would rewrite a long page forever.
     std::wstring shownTranscript;
 
+    // The raw replies behind what the window shows: a refresh that brings the
+    // same bytes again (most periodic ones) skips reading them.
+    std::string appliedHistory;
+    std::string appliedList;
+    int32_t appliedListMode = -1;
+
     // A job confirmed in a dialog while another job ran, started when idle.
     std::unique_ptr<NetJob> deferredJob;
     int32_t deferredGeneration = 0;
