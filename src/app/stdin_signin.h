@@ -10,6 +10,7 @@
 void applySignInInput(MainWindowState& state, std::string& input);
 
 // One read of at most 4096 bytes from standard input, then applySignInInput.
+// The read runs on a thread of its own; the window's messages flow meanwhile.
 void readSignInFromStdin(MainWindowState& state);
 
 // Test seam: called with each buffer just before it is released, so tests can

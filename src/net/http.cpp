@@ -213,14 +213,35 @@ HttpReply sendHttpRequest(const HttpRequest& request) {
     std::string collected;
     unsigned long long received = 0;
     bool readFailed = false;
+    // The receive time-out bounds each wait for data, not the body: a server
+    // sending a few bytes now and then would hold the worker, and with it every
+    // job of the window, for as long as it liked. Each chunk's worth of body
+    // must arrive within the receive time-out instead. A synchronous read
+    // waits until its whole buffer is filled, so only what is there is read.
+    ULONGLONG progressTick = GetTickCount64();
+    unsigned long long progressBytes = 0;
     for (;;) {
+        DWORD available = 0;
+        if (!WinHttpQueryDataAvailable(call.handle, &available)) {
+            readFailed = true;
+            break;
+        }
         DWORD read = 0;
-        if (!WinHttpReadData(call.handle, buffer.bytes.data(), chunkSize, &read)) {
+        if (available > 0 &&
+            !WinHttpReadData(call.handle, buffer.bytes.data(), available < chunkSize ? available : chunkSize, &read)) {
             readFailed = true;
             break;
         }
         if (read == 0) break;
         received += read;
+        progressBytes += read;
+        if (progressBytes >= chunkSize) {
+            progressTick = GetTickCount64();
+            progressBytes = 0;
+        } else if (GetTickCount64() - progressTick > static_cast<ULONGLONG>(receiveTimeoutMs)) {
+            readFailed = true;
+            break;
+        }
         if (toFile) {
             DWORD written = 0;
             if (!WriteFile(download.file.handle, buffer.bytes.data(), read, &written, nullptr) || written != read) {

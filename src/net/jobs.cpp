@@ -5,20 +5,17 @@
 #include "text/errors.h"
 #include "text/json.h"
 
+#include <process.h>
+
 #include <memory>
-#include <thread>
 
 std::atomic<HWND> netResultWindow(nullptr);
+void (*signInExchangeReleased)(const char* data, size_t size) = nullptr;
 
 namespace {
 
 const wchar_t failureText[] = L"Не удалось связаться с сервером или открыть файл";
 const wchar_t refusedText[] = L"Сервер отклонил запрос";
-
-void wipe(std::string& bytes) {
-    if (!bytes.empty()) SecureZeroMemory(&bytes[0], bytes.size());
-    bytes.clear();
-}
 
 void wipe(std::wstring& text) {
     if (!text.empty()) SecureZeroMemory(&text[0], text.size() * sizeof(wchar_t));
@@ -28,7 +25,11 @@ void wipe(std::wstring& text) {
 // body carries the password and its reply the token.
 struct WipeOnExit {
     std::string& bytes;
-    ~WipeOnExit() { wipe(bytes); }
+    ~WipeOnExit() {
+        if (!bytes.empty()) SecureZeroMemory(&bytes[0], bytes.size());
+        if (signInExchangeReleased) signInExchangeReleased(bytes.data(), bytes.size());
+        bytes.clear();
+    }
 };
 
 std::wstring obtainToken(const NetJob& job) {
@@ -139,24 +140,40 @@ void runNetJob(NetJob* raw) {
     }
 }
 
+namespace {
+// The C runtime's own thread start, the handle closed at once: nobody joins a
+// worker. (A detached std::thread of this runtime was seen to crash under load
+// when one thread ended just as another started.)
+unsigned __stdcall jobThread(void* job) {
+    runNetJob(static_cast<NetJob*>(job));
+    return 0;
+}
+
+unsigned __stdcall signOutThread(void* job) {
+    runSignOut(static_cast<SignOutJob*>(job));
+    return 0;
+}
+
+bool startDetached(unsigned(__stdcall* entry)(void*), void* param) {
+    uintptr_t handle = _beginthreadex(nullptr, 0, entry, param, 0, nullptr);
+    if (!handle) return false;
+    CloseHandle(reinterpret_cast<HANDLE>(handle));
+    return true;
+}
+}  // namespace
+
 bool launchNetJobThread(NetJob* job) {
-    try {
-        std::thread worker(runNetJob, job);
-        worker.detach();
-        return true;
-    } catch (...) {
-        delete job;
-        return false;
-    }
+    if (startDetached(jobThread, job)) return true;
+    delete job;
+    return false;
 }
 
 void startSignOutRequest(const std::wstring& token, const std::wstring& serverUrl) {
     SignOutJob* job = nullptr;
     try {
         job = new SignOutJob{token, serverUrl};
-        std::thread worker(runSignOut, job);
-        worker.detach();
     } catch (...) {
-        delete job;
+        return;
     }
+    if (!startDetached(signOutThread, job)) delete job;
 }

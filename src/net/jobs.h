@@ -78,6 +78,10 @@ void runNetJob(NetJob* job);
 // when no thread could be started.
 bool launchNetJobThread(NetJob* job);
 
+// Test seam: called with each sign-in request body and reply buffer just
+// before it is released, so tests can check that it holds only zero bytes.
+extern void (*signInExchangeReleased)(const char* data, size_t size);
+
 // Tells the server about a sign-out on a detached thread of its own; reports
 // nothing back and swallows every failure.
 void startSignOutRequest(const std::wstring& token, const std::wstring& serverUrl);

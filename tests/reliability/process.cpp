@@ -1,0 +1,113 @@
+#include "process.h"
+
+#include "app/stdin_signin.h"
+
+size_t feedStandardInput(LiveWindow& w, const std::string& bytes) {
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    REQUIRE(CreatePipe(&readEnd, &writeEnd, nullptr, static_cast<DWORD>(bytes.size() + 65536)));
+    DWORD written = 0;
+    WriteFile(writeEnd, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    REQUIRE(written == bytes.size());
+    HANDLE previous = GetStdHandle(STD_INPUT_HANDLE);
+    SetStdHandle(STD_INPUT_HANDLE, readEnd);
+    readSignInFromStdin(w.state);
+    SetStdHandle(STD_INPUT_HANDLE, previous);
+    DWORD left = 0;
+    PeekNamedPipe(readEnd, nullptr, 0, nullptr, &left, nullptr);
+    CloseHandle(writeEnd);
+    CloseHandle(readEnd);
+    return left;
+}
+
+namespace {
+std::wstring quoteArgument(const std::wstring& arg) {
+    // The arguments here hold no quotes or trailing backslashes.
+    return L"\"" + arg + L"\"";
+}
+}  // namespace
+
+ProcessRun runKesta(const std::vector<std::wstring>& args, const std::string& input, const std::wstring& folder,
+                    bool closeInput) {
+    ProcessRun run;
+    std::wstring exe = linuxToWindows(KESTA_EXE_PATH);
+    std::wstring line = quoteArgument(exe);
+    for (const std::wstring& arg : args) line += L" " + quoteArgument(arg);
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    REQUIRE(CreatePipe(&readEnd, &writeEnd, &inherit, 65536));
+    SetHandleInformation(writeEnd, HANDLE_FLAG_INHERIT, 0);
+    DWORD written = 0;
+    if (!input.empty()) WriteFile(writeEnd, input.data(), static_cast<DWORD>(input.size()), &written, nullptr);
+    if (closeInput) {
+        CloseHandle(writeEnd);
+        writeEnd = nullptr;
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = readEnd;
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION process{};
+    std::vector<wchar_t> mutableLine(line.begin(), line.end());
+    mutableLine.push_back(L'\0');
+    run.started = CreateProcessW(exe.c_str(), mutableLine.data(), nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(),
+                                 &startup, &process) != FALSE;
+    CloseHandle(readEnd);
+    if (!run.started) {
+        if (writeEnd) CloseHandle(writeEnd);
+        return run;
+    }
+    run.finished = WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0;
+    if (writeEnd) CloseHandle(writeEnd);
+    if (!run.finished) TerminateProcess(process.hProcess, 99);
+    GetExitCodeProcess(process.hProcess, &run.exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return run;
+}
+
+std::vector<std::wstring> filesIn(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..") names.push_back(name);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return names;
+}
+
+namespace {
+bool refusesNewFiles(const std::wstring& folder) {
+    std::wstring probe = folder + L"\\kesta-write-probe.tmp";
+    HANDLE file = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return true;
+    CloseHandle(file);
+    DeleteFileW(probe.c_str());
+    return false;
+}
+}  // namespace
+
+std::wstring unwritableFolder(const std::wstring& scratch, std::string& how) {
+    std::wstring folder = scratch + L"\\только чтение";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY);
+    if (refusesNewFiles(folder)) {
+        how = "a folder marked read-only";
+        return folder;
+    }
+    // Wine ignores the read-only mark on folders, and a superuser writes
+    // anywhere he has a write bit for; the kernel's own file systems refuse
+    // new files to everybody.
+    for (const wchar_t* candidate : {L"Z:\\sys", L"Z:\\proc"}) {
+        if (refusesNewFiles(candidate)) {
+            how = std::string("the read-only system folder ") + (candidate[3] == L's' ? "/sys" : "/proc");
+            return candidate;
+        }
+    }
+    how = "no unwritable folder found";
+    return folder;
+}
