@@ -58,6 +58,18 @@ void registerWindowClasses(HINSTANCE instance) {
     }
 }
 
+void prepareWindowing(HINSTANCE instance) {
+    wchar_t systemDir[260] = {};
+    UINT length = GetSystemDirectoryW(systemDir, 260);
+    if (length > 0 && length < 260) {
+        std::wstring path = std::wstring(systemDir, length) + L"\\Msftedit.dll";
+        LoadLibraryW(path.c_str());
+    }
+    INITCOMMONCONTROLSEX icc{sizeof icc, ICC_TAB_CLASSES};
+    InitCommonControlsEx(&icc);
+    registerWindowClasses(instance);
+}
+
 namespace {
 std::vector<std::wstring> processArguments() {
     std::vector<std::wstring> args;
@@ -85,15 +97,7 @@ int runKesta(HINSTANCE instance, int showCommand) {
     selfTest.moderationScenario = line.moderationScenario;
     selfTest.reportPath = line.reportPath;
 
-    wchar_t systemDir[260] = {};
-    UINT length = GetSystemDirectoryW(systemDir, 260);
-    if (length > 0 && length < 260) {
-        std::wstring path = std::wstring(systemDir, length) + L"\\Msftedit.dll";
-        LoadLibraryW(path.c_str());
-    }
-    INITCOMMONCONTROLSEX icc{sizeof icc, ICC_TAB_CLASSES};
-    InitCommonControlsEx(&icc);
-    registerWindowClasses(instance);
+    prepareWindowing(instance);
 
     HWND window = createMainWindow(instance, mainWindowState);
     // Without a window there is nothing to show and no loop would ever end.

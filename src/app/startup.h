@@ -29,5 +29,9 @@ std::wstring markerFor(DWORD tick);
 // Registers the four window classes; main window class first.
 void registerWindowClasses(HINSTANCE instance);
 
+// What the windows need before the first one is made: the rich edit library
+// from the system folder, the tab control class, and the four window classes.
+void prepareWindowing(HINSTANCE instance);
+
 // The whole start-up and message loop; returns the process exit code.
 int runKesta(HINSTANCE instance, int showCommand);

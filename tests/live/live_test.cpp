@@ -30,12 +30,7 @@ struct Live {
         if (!prepared) {
             prepared = true;
             uiThreadId = GetCurrentThreadId();
-            wchar_t dir[260] = {};
-            UINT n = GetSystemDirectoryW(dir, 260);
-            LoadLibraryW((std::wstring(dir, n) + L"\\Msftedit.dll").c_str());
-            INITCOMMONCONTROLSEX icc{sizeof icc, ICC_TAB_CLASSES};
-            InitCommonControlsEx(&icc);
-            registerWindowClasses(GetModuleHandleW(nullptr));
+            prepareWindowing(GetModuleHandleW(nullptr));
         }
         netJobLauncher = launchNetJobThread;
         const char* server = std::getenv("KESTA_TEST_SERVER");

@@ -17,12 +17,7 @@ void prepareClasses() {
     static bool done = false;
     if (done) return;
     done = true;
-    wchar_t dir[260] = {};
-    UINT n = GetSystemDirectoryW(dir, 260);
-    LoadLibraryW((std::wstring(dir, n) + L"\\Msftedit.dll").c_str());
-    INITCOMMONCONTROLSEX icc{sizeof icc, ICC_TAB_CLASSES};
-    InitCommonControlsEx(&icc);
-    registerWindowClasses(GetModuleHandleW(nullptr));
+    prepareWindowing(GetModuleHandleW(nullptr));
 }
 }  // namespace
 

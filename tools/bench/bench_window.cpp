@@ -47,12 +47,7 @@ bool captureJob(NetJob* job) {
 }
 
 void prepareClasses() {
-    wchar_t dir[260] = {};
-    UINT n = GetSystemDirectoryW(dir, 260);
-    LoadLibraryW((std::wstring(dir, n) + L"\\Msftedit.dll").c_str());
-    INITCOMMONCONTROLSEX icc{sizeof icc, ICC_TAB_CLASSES};
-    InitCommonControlsEx(&icc);
-    registerWindowClasses(GetModuleHandleW(nullptr));
+    prepareWindowing(GetModuleHandleW(nullptr));
 }
 
 void pump() {

@@ -106,13 +106,8 @@ int wmain(int argc, wchar_t** argv) {
     startTick = GetTickCount();
     folder = argv[2];
     state.serverUrl = argv[1];
-    wchar_t dir[260] = {};
-    UINT n = GetSystemDirectoryW(dir, 260);
-    LoadLibraryW((std::wstring(dir, n) + L"\\Msftedit.dll").c_str());
-    INITCOMMONCONTROLSEX icc{sizeof icc, ICC_TAB_CLASSES};
-    InitCommonControlsEx(&icc);
     HINSTANCE instance = GetModuleHandleW(nullptr);
-    registerWindowClasses(instance);
+    prepareWindowing(instance);
     createMainWindow(instance, state);
     layoutMainWindow(state);
     SetWindowPos(state.window, HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE);
