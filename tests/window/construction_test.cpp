@@ -26,23 +26,23 @@ TEST_CASE("the main window is created with its 38 controls as described") {
     std::vector<HWND> list = children(h.window);
     REQUIRE(list.size() == mainControlCount);
     for (int i = 0; i < mainControlCount; ++i) {
-        const ControlSpec& spec = mainControls[i];
+        const ControlSpec& row = mainControls[i];
         HWND c = list[i];
         CAPTURE(i);
         CHECK(c == controlHandle(h.state, i));
-        CHECK(upper(classOf(c)) == upper(spec.className));
-        CHECK(GetDlgCtrlID(c) == spec.id);
+        CHECK(upper(classOf(c)) == upper(row.className));
+        CHECK(GetDlgCtrlID(c) == row.id);
         DWORD style = static_cast<DWORD>(GetWindowLongW(c, GWL_STYLE));
         CHECK((style & (WS_CHILD | WS_VISIBLE)) == (WS_CHILD | WS_VISIBLE));
         // Edit controls draw their own frame and drop WS_BORDER under Wine.
-        DWORD wanted = spec.style;
+        DWORD wanted = row.style;
         if (upper(classOf(c)) == L"EDIT") wanted &= ~static_cast<DWORD>(WS_BORDER);
         // List boxes and rich edits show their scroll bar (and its style bit)
         // only while there is something to scroll.
         if (upper(classOf(c)) == L"LISTBOX" || upper(classOf(c)) == L"RICHEDIT50W") wanted &= ~static_cast<DWORD>(WS_VSCROLL);
         CHECK((style & wanted) == wanted);
-        if (upper(spec.className) == L"BUTTON" || upper(spec.className) == L"STATIC")
-            CHECK(textOf(c) == spec.text);
+        if (upper(row.className) == L"BUTTON" || upper(row.className) == L"STATIC")
+            CHECK(textOf(c) == row.text);
         // The rich edit takes the font as its default format and cannot report it.
         if (upper(classOf(c)) != L"RICHEDIT50W")
             CHECK(SendMessageW(c, WM_GETFONT, 0, 0) == reinterpret_cast<LRESULT>(h.state.uiFont));

@@ -49,8 +49,8 @@ bool confirmDeletion(MainWindowState& s, const MessageActions& message) {
     DeleteDialogState st;
     st.prompt = deletePrompt(message);
     st.font = s.uiFont;
-    DialogWindow spec{deleteDialogClass, L"Удаление сообщения", 530, 260, true, true};
-    runDialog(s, spec, &st, st.done);
+    DialogWindow shape{deleteDialogClass, L"Удаление сообщения", 530, 260, true, true};
+    runDialog(s, shape, &st, st.done);
     bool answer = st.confirmed;
     if (selfTest.moderationScenario && !answer) selfTest.cancelExercised = true;
     return answer;

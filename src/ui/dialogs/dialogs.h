@@ -36,7 +36,7 @@ struct DialogWindow {
 // The one way a dialog is run: created at 200, 180 owned by the main window,
 // the owner disabled, shown, the nested loop until *done, the owner enabled
 // and brought forward again. Returns false when the window was not created.
-bool runDialog(MainWindowState& state, const DialogWindow& spec, void* param, const bool& done);
+bool runDialog(MainWindowState& state, const DialogWindow& shape, void* param, const bool& done);
 
 // Ends a dialog: enables its owner first, then destroys it.
 void closeModalDialog(HWND dialog);

@@ -87,8 +87,8 @@ void openForwardDialog(MainWindowState& s, const std::wstring& messageId, const 
         SetWindowTextW(s.statusLabel, L"Нет разговоров, в которые разрешена отправка");
         return;
     }
-    DialogWindow spec{forwardDialogClass, L"Переслать сообщение", 540, 270, true, true};
-    if (!runDialog(s, spec, &st, st.done) || !st.accepted) return;
+    DialogWindow shape{forwardDialogClass, L"Переслать сообщение", 540, 270, true, true};
+    if (!runDialog(s, shape, &st, st.done) || !st.accepted) return;
     NetJob job;
     job.kind = NetJobKind::ForwardMessage;
     job.params[Slot::messageId] = st.messageId;

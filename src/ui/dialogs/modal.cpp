@@ -45,18 +45,18 @@ std::vector<HWND> createDialogControls(HWND dialog, const DialogControl* control
     return handles;
 }
 
-bool runDialog(MainWindowState& s, const DialogWindow& spec, void* param, const bool& done) {
+bool runDialog(MainWindowState& s, const DialogWindow& shape, void* param, const bool& done) {
     HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(s.window, GWLP_HINSTANCE));
-    HWND dialog = CreateWindowExW(WS_EX_DLGMODALFRAME, spec.className, spec.caption, WS_CAPTION | WS_SYSMENU, 200, 180,
-                                  spec.width, spec.height, s.window, nullptr, instance, param);
+    HWND dialog = CreateWindowExW(WS_EX_DLGMODALFRAME, shape.className, shape.caption, WS_CAPTION | WS_SYSMENU, 200, 180,
+                                  shape.width, shape.height, s.window, nullptr, instance, param);
     if (!dialog) return false;
     HWND owner = s.window;
-    if (spec.holdsRefresh) s.modalOpen = true;
+    if (shape.holdsRefresh) s.modalOpen = true;
     EnableWindow(owner, FALSE);
-    if (!(spec.hiddenInSelfTest && selfTest.active)) ShowWindow(dialog, SW_SHOWNORMAL);
+    if (!(shape.hiddenInSelfTest && selfTest.active)) ShowWindow(dialog, SW_SHOWNORMAL);
     runModalLoop(owner, dialog, done);
-    if (spec.holdsRefresh) s.modalOpen = false;
-    if (IsWindow(owner) && !(spec.hiddenInSelfTest && selfTest.active)) SetForegroundWindow(owner);
+    if (shape.holdsRefresh) s.modalOpen = false;
+    if (IsWindow(owner) && !(shape.hiddenInSelfTest && selfTest.active)) SetForegroundWindow(owner);
     if (!done && IsWindow(dialog)) {
         // Left by a quit request: the window must not outlive the state it points to.
         SetWindowLongPtrW(dialog, GWLP_USERDATA, 0);

@@ -70,8 +70,8 @@ void openNewWorkDialog(MainWindowState& s, bool fromCase) {
     NewWorkDialogState st;
     st.lines = &s.lines;
     st.font = s.uiFont;
-    DialogWindow spec{newWorkDialogClass, newWorkCaption(s.mode, fromCase), 500, 365, false, false};
-    if (!runDialog(s, spec, &st, st.done) || !st.accepted) return;
+    DialogWindow shape{newWorkDialogClass, newWorkCaption(s.mode, fromCase), 500, 365, false, false};
+    if (!runDialog(s, shape, &st, st.done) || !st.accepted) return;
     NetJob job;
     job.kind = NetJobKind::CreateWorkItem;
     job.params[Slot::subject] = st.subject;

@@ -54,9 +54,9 @@ const ControlSpec mainControls[mainControlCount] = {
 };
 
 HWND& controlHandle(MainWindowState& state, int index) {
-    const ControlSpec& spec = mainControls[index];
-    if (spec.actionIndex >= 0) return state.actionButtons[spec.actionIndex];
-    return state.*(spec.handle);
+    const ControlSpec& row = mainControls[index];
+    if (row.actionIndex >= 0) return state.actionButtons[row.actionIndex];
+    return state.*(row.handle);
 }
 
 std::array<ControlRect, mainControlCount> layoutForClientSize(int W, int H) {

@@ -37,21 +37,21 @@ namespace {
 
 void createControls(MainWindowState& state, HINSTANCE instance) {
     for (int i = 0; i < mainControlCount; ++i) {
-        const ControlSpec& spec = mainControls[i];
-        const wchar_t* text = spec.handle == &MainWindowState::serverEdit ? state.serverUrl.c_str() : spec.text;
-        HWND control = CreateWindowExW(0, spec.className, text, WS_CHILD | WS_VISIBLE | spec.style, 0, 0, 10, 10,
-                                       state.window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), instance,
+        const ControlSpec& row = mainControls[i];
+        const wchar_t* text = row.handle == &MainWindowState::serverEdit ? state.serverUrl.c_str() : row.text;
+        HWND control = CreateWindowExW(0, row.className, text, WS_CHILD | WS_VISIBLE | row.style, 0, 0, 10, 10,
+                                       state.window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(row.id)), instance,
                                        nullptr);
         controlHandle(state, i) = control;
         SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(state.uiFont), TRUE);
-        if (spec.cueBanner) SendMessageW(control, EM_SETCUEBANNER, FALSE, reinterpret_cast<LPARAM>(spec.cueBanner));
-        if (spec.textLimit > 0) {
-            if (spec.handle == &MainWindowState::transcriptView)
-                SendMessageW(control, EM_EXLIMITTEXT, 0, spec.textLimit);
+        if (row.cueBanner) SendMessageW(control, EM_SETCUEBANNER, FALSE, reinterpret_cast<LPARAM>(row.cueBanner));
+        if (row.textLimit > 0) {
+            if (row.handle == &MainWindowState::transcriptView)
+                SendMessageW(control, EM_EXLIMITTEXT, 0, row.textLimit);
             else
-                SendMessageW(control, EM_LIMITTEXT, spec.textLimit, 0);
+                SendMessageW(control, EM_LIMITTEXT, row.textLimit, 0);
         }
-        if (spec.handle == &MainWindowState::modeTabs) {
+        if (row.handle == &MainWindowState::modeTabs) {
             const wchar_t* tabs[] = {L"Чаты", L"Обращения", L"Заявки"};
             for (const wchar_t* tab : tabs) {
                 TCITEMW item{};
