@@ -82,17 +82,20 @@ TEST_CASE("--login-stdin alone shows the window, signs in and exits 0 when close
     // Signed in: the button reads "Выйти" and the server was asked for the
     // organisation's rooms. Nothing is sent to the other process's window,
     // whose thread may be busy: the caption is read as the system keeps it.
-    HWND signIn = GetDlgItem(f.window, 103);
+    // The button is looked up on every round: the main window is found as
+    // soon as it exists, which may be before its controls do.
     const char* log = std::getenv("KESTA_TEST_LOG");
     REQUIRE(log);
-    bool signedIn = false;
-    for (int i = 0; i < 600 && !signedIn; ++i) {  // a minute: the machine may be busy with other tests
+    bool buttonSaysSignOut = false, roomsAsked = false;
+    for (int i = 0; i < 600 && !(buttonSaysSignOut && roomsAsked); ++i) {  // the machine may be busy
         wchar_t caption[64] = {};
-        GetWindowTextW(signIn, caption, 64);
-        signedIn = std::wstring(caption) == L"Выйти" && logMentions(log, "/api/rooms?orgId=");
-        if (!signedIn) Sleep(100);
+        GetWindowTextW(GetDlgItem(f.window, 103), caption, 64);
+        buttonSaysSignOut = std::wstring(caption) == L"Выйти";
+        roomsAsked = logMentions(log, "/api/rooms?orgId=");
+        if (!(buttonSaysSignOut && roomsAsked)) Sleep(100);
     }
-    CHECK(signedIn);
+    CHECK(buttonSaysSignOut);
+    CHECK(roomsAsked);
     CHECK(IsWindowVisible(f.window));
     PostMessageW(f.window, WM_CLOSE, 0, 0);
     REQUIRE(WaitForSingleObject(pi.hProcess, 20000) == WAIT_OBJECT_0);

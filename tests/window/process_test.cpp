@@ -30,11 +30,13 @@ PROCESS_INFORMATION startKesta(const std::wstring& arguments) {
     return pi;
 }
 
+// The main window is listed as soon as it exists, before its controls do;
+// it is shown only once they are all made.
 HWND waitForWindow(DWORD pid) {
     Found f{pid, nullptr};
-    for (int i = 0; i < 300 && !f.window; ++i) {
-        EnumWindows(findMainWindow, reinterpret_cast<LPARAM>(&f));
-        if (!f.window) Sleep(100);
+    for (int i = 0; i < 300 && !(f.window && IsWindowVisible(f.window)); ++i) {
+        if (!f.window) EnumWindows(findMainWindow, reinterpret_cast<LPARAM>(&f));
+        if (!(f.window && IsWindowVisible(f.window))) Sleep(100);
     }
     return f.window;
 }
@@ -45,7 +47,6 @@ TEST_CASE("the program shows its window and exits with 0 when it is closed") {
     REQUIRE(pi.hProcess);
     HWND window = waitForWindow(pi.dwProcessId);
     REQUIRE(window);
-    for (int i = 0; i < 100 && !IsWindowVisible(window); ++i) Sleep(50);  // shown right after creation
     CHECK(IsWindowVisible(window));
     wchar_t title[128] = {};
     GetWindowTextW(window, title, 128);
