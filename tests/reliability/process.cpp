@@ -19,51 +19,19 @@ size_t feedStandardInput(LiveWindow& w, const std::string& bytes) {
     return left;
 }
 
-namespace {
-std::wstring quoteArgument(const std::wstring& arg) {
-    // The arguments here hold no quotes or trailing backslashes.
-    return L"\"" + arg + L"\"";
-}
-}  // namespace
-
 ProcessRun runKesta(const std::vector<std::wstring>& args, const std::string& input, const std::wstring& folder,
                     bool closeInput) {
+    KestaLaunch launch;
+    launch.arguments = args;
+    launch.pipeInput = true;
+    launch.input = input;
+    launch.closeInput = closeInput;
+    launch.folder = folder;
+    KestaChild child = startKesta(launch);
+    EndKestaOnExit ending{child};
     ProcessRun run;
-    std::wstring exe = linuxToWindows(KESTA_EXE_PATH);
-    std::wstring line = quoteArgument(exe);
-    for (const std::wstring& arg : args) line += L" " + quoteArgument(arg);
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE readEnd = nullptr, writeEnd = nullptr;
-    REQUIRE(CreatePipe(&readEnd, &writeEnd, &inherit, 65536));
-    SetHandleInformation(writeEnd, HANDLE_FLAG_INHERIT, 0);
-    DWORD written = 0;
-    if (!input.empty()) WriteFile(writeEnd, input.data(), static_cast<DWORD>(input.size()), &written, nullptr);
-    if (closeInput) {
-        CloseHandle(writeEnd);
-        writeEnd = nullptr;
-    }
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = readEnd;
-    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    PROCESS_INFORMATION process{};
-    std::vector<wchar_t> mutableLine(line.begin(), line.end());
-    mutableLine.push_back(L'\0');
-    run.started = CreateProcessW(exe.c_str(), mutableLine.data(), nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(),
-                                 &startup, &process) != FALSE;
-    CloseHandle(readEnd);
-    if (!run.started) {
-        if (writeEnd) CloseHandle(writeEnd);
-        return run;
-    }
-    run.finished = WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0;
-    if (writeEnd) CloseHandle(writeEnd);
-    if (!run.finished) TerminateProcess(process.hProcess, 99);
-    GetExitCodeProcess(process.hProcess, &run.exitCode);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    run.started = child.started;
+    if (run.started) run.finished = waitForKesta(child, 60000, &run.exitCode);
     return run;
 }
 

@@ -2,6 +2,7 @@
 // process, and the real kesta.exe run as a child process.
 #pragma once
 #include "reliability.h"
+#include "kesta_process.h"
 
 #include <string>
 #include <vector>

@@ -1,4 +1,5 @@
 #include "reliability.h"
+#include "kesta_process.h"
 
 #include "app/startup.h"
 #include "net/http.h"
@@ -128,15 +129,9 @@ void resetData() {
 
 std::string utf8(const std::wstring& text) { return toUtf8(text); }
 
-std::wstring linuxToWindows(const std::string& path) {
-    std::wstring out = L"Z:";
-    for (char c : path) out += c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(c));
-    return out;
-}
-
 std::wstring buildFolder() {
     std::string exe = KESTA_EXE_PATH;
-    return linuxToWindows(exe.substr(0, exe.rfind('/')));
+    return windowsPath(exe.substr(0, exe.rfind('/')));
 }
 
 unsigned long long nowMs() { return GetTickCount64(); }

@@ -66,7 +66,6 @@ void clearFaults();
 void resetData();
 
 std::string utf8(const std::wstring& text);
-std::wstring linuxToWindows(const std::string& path);
 // The build folder (where kesta.exe lies), as a Windows path.
 std::wstring buildFolder();
 unsigned long long nowMs();

@@ -80,8 +80,3 @@ std::wstring classOf(HWND control) {
     return name;
 }
 
-std::wstring windowsPath(const std::string& unixPath) {
-    std::wstring path = L"Z:";
-    for (char c : unixPath) path += c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(c));
-    return path;
-}

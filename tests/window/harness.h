@@ -30,6 +30,3 @@ void pumpMessages();
 
 std::wstring textOf(HWND control);
 std::wstring classOf(HWND control);
-
-// A Linux path as Wine sees it.
-std::wstring windowsPath(const std::string& unixPath);
