@@ -85,25 +85,11 @@ bool allZero(const std::wstring& text) {
     return true;
 }
 
-struct ServerSession {
-    ServerSession() {
-        resetServer();
-        clearServerFaults();
-        clearServerLog();
-    }
-    ~ServerSession() {
-        try {
-            clearServerFaults();
-        } catch (...) {
-        }
-    }
-};
-
 }  // namespace
 
 TEST_CASE("sign-in job: token into the worker's job only, new token on the next requests, password wiped") {
     REQUIRE_TEST_SERVER();
-    ServerSession session;
+    ServerSession session(ServerData::Reset);
     NetJob job;
     job.kind = NetJobKind::SignIn;
     job.serverUrl = testServer();
@@ -141,7 +127,7 @@ TEST_CASE("sign-in job: token into the worker's job only, new token on the next 
 
 TEST_CASE("sign-in job failures") {
     REQUIRE_TEST_SERVER();
-    ServerSession session;
+    ServerSession session(ServerData::Reset);
     NetJob job;
     job.kind = NetJobKind::SignIn;
     job.serverUrl = testServer();
@@ -186,7 +172,7 @@ TEST_CASE("sign-in job failures") {
 
 TEST_CASE("refresh job: requests by mode, selection, search and cursor") {
     REQUIRE_TEST_SERVER();
-    ServerSession session;
+    ServerSession session(ServerData::Reset);
     Account account = signedInAccount();
     clearServerLog();
 
@@ -305,7 +291,7 @@ TEST_CASE("refresh job: requests by mode, selection, search and cursor") {
 
 TEST_CASE("single-request jobs: method, path, headers, and what the result carries") {
     REQUIRE_TEST_SERVER();
-    ServerSession session;
+    ServerSession session(ServerData::Reset);
     Account account = signedInAccount();
     ScratchFolder folder;
     writeWholeFile(folder.file(L"отчёт 1.txt"), "report body");
@@ -392,7 +378,7 @@ TEST_CASE("single-request jobs: method, path, headers, and what the result carri
 
 TEST_CASE("create and download jobs") {
     REQUIRE_TEST_SERVER();
-    ServerSession session;
+    ServerSession session(ServerData::Reset);
     Account account = signedInAccount();
     ScratchFolder folder;
     clearServerLog();
@@ -449,7 +435,7 @@ TEST_CASE("create and download jobs") {
 
 TEST_CASE("what the operator reads after a failed job") {
     REQUIRE_TEST_SERVER();
-    ServerSession session;
+    ServerSession session(ServerData::Reset);
     Account account = signedInAccount();
     NetJob pin = jobFor(account, NetJobKind::PinMessage);
     pin.params[Slot::messageId] = L"st-093";
@@ -573,7 +559,7 @@ TEST_CASE("worker threads post their result to the result window") {
 
 TEST_CASE("the sign-out request goes out while a job is running") {
     REQUIRE_TEST_SERVER();
-    ServerSession session;
+    ServerSession session(ServerData::Reset);
     Account account = signedInAccount();
     std::wstring leaving = signInToken(testLogin, testPassword);
     ResultWindow window;

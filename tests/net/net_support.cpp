@@ -87,6 +87,19 @@ void resetServer() { call(L"POST", L"/__test/reset", "{}"); }
 
 void injectFault(const std::string& json) { call(L"POST", L"/__test/fault", json); }
 
+ServerSession::ServerSession(ServerData data) {
+    if (data == ServerData::Reset) resetServer();
+    clearServerFaults();
+    clearServerLog();
+}
+
+ServerSession::~ServerSession() {
+    try {
+        clearServerFaults();
+    } catch (...) {
+    }
+}
+
 std::wstring signInToken(const std::wstring& login, const std::wstring& password) {
     JsonValue doc = parse(call(L"POST", L"/api/auth/login",
                                "{\"login\":" + jsonQuote(login) + ",\"password\":" + jsonQuote(password) + "}"));

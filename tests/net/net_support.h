@@ -46,6 +46,17 @@ void resetServer();
 // Installs one fault; `json` is the whole fault object.
 void injectFault(const std::string& json);
 
+// One test case's hold on the server: its faults and log cleared at the start
+// (its data put back too when asked), its faults cleared again at the end,
+// however the case ends, so no fault outlives the case that installed it.
+enum class ServerData { Kept, Reset };
+struct ServerSession {
+    explicit ServerSession(ServerData data = ServerData::Kept);
+    ~ServerSession();
+    ServerSession(const ServerSession&) = delete;
+    ServerSession& operator=(const ServerSession&) = delete;
+};
+
 // A plain request to the test server; failures propagate.
 HttpReply call(const std::wstring& method, const std::wstring& path, const std::string& body = std::string(),
                const std::wstring& token = std::wstring());

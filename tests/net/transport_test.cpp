@@ -50,19 +50,6 @@ bool logHasPath(const std::vector<LoggedRequest>& log, const std::wstring& path)
     return false;
 }
 
-struct ServerSession {
-    ServerSession() {
-        clearServerFaults();
-        clearServerLog();
-    }
-    ~ServerSession() {
-        try {
-            clearServerFaults();
-        } catch (...) {
-        }
-    }
-};
-
 }  // namespace
 
 TEST_CASE("address policy: https anywhere, plain http only to this machine") {

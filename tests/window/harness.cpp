@@ -66,13 +66,7 @@ void pumpMessages() {
     }
 }
 
-std::wstring textOf(HWND control) {
-    int length = GetWindowTextLengthW(control);
-    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    int copied = GetWindowTextW(control, &text[0], length + 1);
-    text.resize(static_cast<size_t>(copied > 0 ? copied : 0));
-    return text;
-}
+std::wstring textOf(HWND control) { return windowText(control); }
 
 std::wstring classOf(HWND control) {
     wchar_t name[128] = {};
