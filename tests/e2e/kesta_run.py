@@ -66,8 +66,9 @@ class Run:
         self.raw = raw
 
 
-def run_kesta(args, stdin=b"", timeout=150):
-    """Runs kesta.exe with the arguments; REPORT in them is replaced by a fresh
+def run_kesta(args, stdin=b"", timeout=150, exe=EXE, prefix=None):
+    """Runs kesta.exe (or another copy of it, exe) with the arguments in the
+    build's Wine prefix (or prefix); REPORT in them is replaced by a fresh
     report path. Returns the exit code and the parsed report (None if none)."""
     folder = tempfile.mkdtemp(prefix="kesta-e2e-")
     report = os.path.join(folder, "report.json")
@@ -76,8 +77,10 @@ def run_kesta(args, stdin=b"", timeout=150):
     env.setdefault("WINEPREFIX", os.path.join(BUILD, "wineprefix"))
     env.setdefault("WINEDEBUG", "-all")
     env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=")
+    if prefix:
+        env["KESTA_WINEPREFIX"] = prefix
     started = time.monotonic()
-    completed = subprocess.run([WINE_RUN, EXE] + args, input=stdin, stdout=subprocess.PIPE,
+    completed = subprocess.run([WINE_RUN, exe] + args, input=stdin, stdout=subprocess.PIPE,
                                stderr=subprocess.PIPE, timeout=timeout, env=env)
     elapsed = time.monotonic() - started
     raw = None
