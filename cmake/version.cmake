@@ -1,4 +1,4 @@
-# cmake -DSOURCE_DIR=… -DVERSION=x.y.z -DTEMPLATE=version.rc.in -DOUTPUT=… -P version.cmake
+# cmake -DSOURCE_DIR=… -DVERSION=x.y.z -DNUMBERS=x.y.z.0 -DTEMPLATE=version.rc.in -DOUTPUT=… -P version.cmake
 #
 # Writes the version resource. The numeric version is the project's, always
 # valid for Windows; the text version is the project's alone only on the
@@ -25,14 +25,7 @@ if(NOT no_git)
     set(text "${VERSION}-dev+${short}")
   endif()
 endif()
-# Windows wants four numbers.
-string(REPLACE "." ";" numbers "${VERSION}")
-list(LENGTH numbers count)
-while(count LESS 4)
-  list(APPEND numbers 0)
-  math(EXPR count "${count} + 1")
-endwhile()
-string(REPLACE ";" "," KESTA_VERSION_COMMAS "${numbers}")
+string(REPLACE "." "," KESTA_VERSION_COMMAS "${NUMBERS}")
 set(KESTA_VERSION_TEXT "${text}")
 set(KESTA_VERSION_FLAGS "${flags}")
 configure_file(${TEMPLATE} ${OUTPUT} @ONLY)

@@ -1,5 +1,5 @@
-"""kesta.exe as released: its version resource carries the CMake project
-version, and a build of the same commit in another folder is byte-identical."""
+"""kesta.exe as released: its version resource and manifest carry the CMake
+project version, and a build of the same commit in another folder is byte-identical."""
 import os
 import re
 import subprocess
@@ -29,6 +29,7 @@ class ReleaseBuild(unittest.TestCase):
         four = ", ".join(version.split(".") + ["0"])
         self.assertRegex(rc, r"FILEVERSION %s\n" % four)
         self.assertIn('VALUE "FileVersion", "%s"' % text, rc)
+        self.assertIn('name=""Kesta.Support.Client"" version=""%s.0""' % version, rc)
         # Anything but the release tag names its commit.
         commit = git("rev-parse", "HEAD")[:7]
         if "v" + version not in git("tag", "--points-at", "HEAD").split():

@@ -111,6 +111,9 @@ class Release(unittest.TestCase):
         next_version = "%s.%s.%d" % (major, minor, int(patch) + 1)
         newer_msi = os.path.join(newer, "kesta-next.msi")
         package.build_msi(newer_msi, next_version, newer)
+        # A rebuild of N+1: another product code, the same version.
+        rebuilt_msi = os.path.join(newer, "kesta-next-rebuilt.msi")
+        package.build_msi(rebuilt_msi, next_version, newer)
 
         prefix = Prefix(os.path.join(self.folder, "prefix"))
         try:
@@ -123,12 +126,13 @@ class Release(unittest.TestCase):
             self.assertEqual(prefix.products(), [(package.PRODUCT_NAME, self.version, "Kesta")])
             self_test_passes(self, installed, prefix.path)
 
-            prefix.wine("msiexec", "/i", windows_path(newer_msi), "/qn")
-            self.assertEqual(prefix.products(), [(package.PRODUCT_NAME, next_version, "Kesta")])
-            self.assertTrue(os.path.exists(prefix.installed_program()))
-            self.assertTrue(os.path.exists(prefix.shortcut()))
+            for msi in (newer_msi, rebuilt_msi):
+                prefix.wine("msiexec", "/i", windows_path(msi), "/qn")
+                self.assertEqual(prefix.products(), [(package.PRODUCT_NAME, next_version, "Kesta")])
+                self.assertTrue(os.path.exists(prefix.installed_program()))
+                self.assertTrue(os.path.exists(prefix.shortcut()))
 
-            prefix.wine("msiexec", "/x", windows_path(newer_msi), "/qn")
+            prefix.wine("msiexec", "/x", windows_path(rebuilt_msi), "/qn")
             self.assertEqual(prefix.products(), [])
             self.assertEqual(prefix.kesta_files(), [])
             self.assertFalse(os.path.exists(prefix.shortcut()))
