@@ -122,7 +122,8 @@ class Release(unittest.TestCase):
             with open(installed, "rb") as got, open(EXE, "rb") as want:
                 self.assertEqual(got.read(), want.read())
             self.assertIn("/AppData/Local/Programs/Kesta/", installed)
-            self.assertTrue(os.path.exists(prefix.shortcut()))
+            with open(prefix.shortcut(), "rb") as f:
+                self.assertIn(rb"\AppData\Local\Programs\Kesta\kesta.exe", f.read())
             self.assertEqual(prefix.products(), [(package.PRODUCT_NAME, self.version, "Kesta")])
             self_test_passes(self, installed, prefix.path)
 

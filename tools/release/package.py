@@ -87,7 +87,7 @@ def notices(version):
     files = [(run([COMPILER, "-print-file-name=" + name], text=True).strip(), what) for name, what in LINKED]
     files.append((JSMN_HEADER, "jsmn (JSON tokenizer)"))
     paths = [os.path.realpath(path) for path, _ in files]
-    # One query each: dpkg's database takes a second or two to read.
+    # One query for all the files: each reads dpkg's whole database.
     owners = {}
     for line in run(["dpkg-query", "-S"] + paths, text=True).splitlines():
         package, path = line.split(": ", 1)
