@@ -10,7 +10,6 @@
 #include "ui/main/window.h"
 
 #include <commctrl.h>
-#include <richedit.h>
 
 #include <string>
 
@@ -26,24 +25,7 @@ void createControls(HWND window, HINSTANCE instance) {
                                        window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(row.id)), instance,
                                        nullptr);
         controls[i] = control;
-        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-        if (row.cueBanner) SendMessageW(control, EM_SETCUEBANNER, FALSE, reinterpret_cast<LPARAM>(row.cueBanner));
-        if (row.textLimit > 0) {
-            if (row.handle == &MainWindowState::transcriptView)
-                SendMessageW(control, EM_EXLIMITTEXT, 0, row.textLimit);
-            else
-                SendMessageW(control, EM_LIMITTEXT, row.textLimit, 0);
-        }
-        if (row.handle == &MainWindowState::modeTabs) {
-            const wchar_t* tabs[] = {L"Чаты", L"Обращения", L"Заявки"};
-            for (const wchar_t* tab : tabs) {
-                TCITEMW item{};
-                item.mask = TCIF_TEXT;
-                item.pszText = const_cast<wchar_t*>(tab);
-                LRESULT count = SendMessageW(control, TCM_GETITEMCOUNT, 0, 0);
-                SendMessageW(control, TCM_INSERTITEMW, static_cast<WPARAM>(count), reinterpret_cast<LPARAM>(&item));
-            }
-        }
+        setUpControl(control, row, font);
     }
 }
 

@@ -139,6 +139,21 @@ void signInFed(Window& w, const std::string& rooms, const std::string& firstPage
     deliverRefresh(w, rooms, firstPage);   // the first room's page
 }
 
+// A control of the same class, styles, size and font as `control`, in the
+// reference's own frame window.
+HWND twinControl(HWND control, HWND frame) {
+    RECT rect{};
+    GetWindowRect(control, &rect);
+    wchar_t className[64] = {};
+    GetClassNameW(control, className, 64);
+    HWND twin = CreateWindowExW(GetWindowLongW(control, GWL_EXSTYLE), className, L"",
+                                static_cast<DWORD>(GetWindowLongW(control, GWL_STYLE)), 10, 10,
+                                rect.right - rect.left, rect.bottom - rect.top, frame, nullptr,
+                                GetModuleHandleW(nullptr), nullptr);
+    SendMessageW(twin, WM_SETFONT, SendMessageW(control, WM_GETFONT, 0, 0), TRUE);
+    return twin;
+}
+
 int refreshPart(int rounds) {
     prepareClasses();
     netJobLauncher = captureJob;
@@ -156,13 +171,7 @@ int refreshPart(int rounds) {
     HWND frame = CreateWindowExW(0, L"STATIC", L"bench", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
                                  rect.right - rect.left + 40, rect.bottom - rect.top + 60, nullptr, nullptr,
                                  GetModuleHandleW(nullptr), nullptr);
-    wchar_t className[64] = {};
-    GetClassNameW(w.state.transcriptView, className, 64);
-    HWND bare = CreateWindowExW(GetWindowLongW(w.state.transcriptView, GWL_EXSTYLE), className, L"",
-                                static_cast<DWORD>(GetWindowLongW(w.state.transcriptView, GWL_STYLE)), 10, 10,
-                                rect.right - rect.left, rect.bottom - rect.top, frame, nullptr,
-                                GetModuleHandleW(nullptr), nullptr);
-    SendMessageW(bare, WM_SETFONT, SendMessageW(w.state.transcriptView, WM_GETFONT, 0, 0), TRUE);
+    HWND bare = twinControl(w.state.transcriptView, frame);
     SendMessageW(bare, EM_EXLIMITTEXT, 0, 600000);
     paintNow(frame);
 
@@ -223,13 +232,7 @@ int refreshPart(int rounds) {
             std::printf("{\"error\": \"the window did not show the 1000 rooms\"}\n");
             return 1;
         }
-        GetWindowRect(w.state.itemList, &rect);
-        GetClassNameW(w.state.itemList, className, 64);
-        HWND bareList = CreateWindowExW(GetWindowLongW(w.state.itemList, GWL_EXSTYLE), className, L"",
-                                        static_cast<DWORD>(GetWindowLongW(w.state.itemList, GWL_STYLE)), 10, 10,
-                                        rect.right - rect.left, rect.bottom - rect.top, frame, nullptr,
-                                        GetModuleHandleW(nullptr), nullptr);
-        SendMessageW(bareList, WM_SETFONT, SendMessageW(w.state.itemList, WM_GETFONT, 0, 0), TRUE);
+        HWND bareList = twinControl(w.state.itemList, frame);
         ShowWindow(bare, SW_HIDE);
         const std::vector<std::wstring> lines = w.state.listLines;
         std::vector<double> changed, unchanged, reference;

@@ -33,6 +33,27 @@ HWND createMainWindow(HINSTANCE instance, MainWindowState& state) {
                            1280, 820, nullptr, nullptr, instance, &state);
 }
 
+void setUpControl(HWND control, const ControlSpec& row, HFONT font) {
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    if (row.cueBanner) SendMessageW(control, EM_SETCUEBANNER, FALSE, reinterpret_cast<LPARAM>(row.cueBanner));
+    if (row.textLimit > 0) {
+        if (row.handle == &MainWindowState::transcriptView)
+            SendMessageW(control, EM_EXLIMITTEXT, 0, row.textLimit);
+        else
+            SendMessageW(control, EM_LIMITTEXT, row.textLimit, 0);
+    }
+    if (row.handle == &MainWindowState::modeTabs) {
+        const wchar_t* tabs[] = {L"Чаты", L"Обращения", L"Заявки"};
+        for (const wchar_t* tab : tabs) {
+            TCITEMW item{};
+            item.mask = TCIF_TEXT;
+            item.pszText = const_cast<wchar_t*>(tab);
+            LRESULT count = SendMessageW(control, TCM_GETITEMCOUNT, 0, 0);
+            SendMessageW(control, TCM_INSERTITEMW, static_cast<WPARAM>(count), reinterpret_cast<LPARAM>(&item));
+        }
+    }
+}
+
 namespace {
 
 void createControls(MainWindowState& state, HINSTANCE instance) {
@@ -43,24 +64,7 @@ void createControls(MainWindowState& state, HINSTANCE instance) {
                                        state.window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(row.id)), instance,
                                        nullptr);
         controlHandle(state, i) = control;
-        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(state.uiFont), TRUE);
-        if (row.cueBanner) SendMessageW(control, EM_SETCUEBANNER, FALSE, reinterpret_cast<LPARAM>(row.cueBanner));
-        if (row.textLimit > 0) {
-            if (row.handle == &MainWindowState::transcriptView)
-                SendMessageW(control, EM_EXLIMITTEXT, 0, row.textLimit);
-            else
-                SendMessageW(control, EM_LIMITTEXT, row.textLimit, 0);
-        }
-        if (row.handle == &MainWindowState::modeTabs) {
-            const wchar_t* tabs[] = {L"Чаты", L"Обращения", L"Заявки"};
-            for (const wchar_t* tab : tabs) {
-                TCITEMW item{};
-                item.mask = TCIF_TEXT;
-                item.pszText = const_cast<wchar_t*>(tab);
-                LRESULT count = SendMessageW(control, TCM_GETITEMCOUNT, 0, 0);
-                SendMessageW(control, TCM_INSERTITEMW, static_cast<WPARAM>(count), reinterpret_cast<LPARAM>(&item));
-            }
-        }
+        setUpControl(control, row, state.uiFont);
     }
     state.composerProc = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrW(state.composerEdit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(composerKeyFilter)));
