@@ -152,10 +152,9 @@ std::wstring applyHistoryPage(MainWindowState& s, const JsonValue& history) {
     return page.text;
 }
 
-std::wstring reapplyHistoryPage(MainWindowState& s) {
+void reapplyHistoryPage(MainWindowState& s) {
     enablePaging(s);
     enablePageControls(s);
-    return s.shownTranscript;
 }
 
 LRESULT CALLBACK searchKeyFilter(HWND edit, UINT message, WPARAM wParam, LPARAM lParam) {

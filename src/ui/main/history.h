@@ -16,7 +16,7 @@ std::wstring applyHistoryPage(MainWindowState& state, const JsonValue& history);
 
 // The same page once more: only what depends on the navigation and on the
 // job's start (the paging, file and composer controls) is set again.
-std::wstring reapplyHistoryPage(MainWindowState& state);
+void reapplyHistoryPage(MainWindowState& state);
 
 // Key filter of searchEdit: Enter finds.
 LRESULT CALLBACK searchKeyFilter(HWND edit, UINT message, WPARAM wParam, LPARAM lParam);
