@@ -2,6 +2,7 @@
 
 #include "text/errors.h"
 #include "text/json.h"
+#include "text/secret.h"
 
 #include <objbase.h>
 #include <winhttp.h>
@@ -66,7 +67,7 @@ struct TemporaryDownload {
 struct ChunkBuffer {
     std::vector<char> bytes;
     ChunkBuffer() : bytes(chunkSize) {}
-    ~ChunkBuffer() { SecureZeroMemory(bytes.data(), bytes.size()); }
+    ~ChunkBuffer() { wipeSecret(bytes.data(), bytes.size()); }
 };
 
 std::wstring newIdempotencyKey() {
@@ -108,7 +109,7 @@ std::wstring refusalText(std::string body) {
     } catch (const UserMessage&) {
         throw;
     } catch (...) {
-        throw UserMessage(L"Сервер отклонил запрос");
+        throw UserMessage(refusedText);
     }
     return text;
 }
@@ -250,7 +251,7 @@ HttpReply sendHttpRequest(const HttpRequest& request) {
             }
         } else {
             if (collected.size() + read > largestReply) throw TransportFailure("response");
-            collected.append(buffer.bytes.data(), read);
+            appendSecret(collected, buffer.bytes.data(), read);
         }
     }
     if (!readFailed && !bodyComplete(call.handle, received)) readFailed = true;

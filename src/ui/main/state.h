@@ -55,6 +55,7 @@ struct MainWindowState {
     std::wstring roomId;
     int32_t generation = 0;
     bool busy = false;
+    int32_t runningKind = 0;   // the NetJobKind of the job in flight while busy
     bool refreshPending = false;
     bool modalOpen = false;
 
@@ -89,6 +90,15 @@ struct MainWindowState {
     // A job confirmed in a dialog while another job ran, started when idle.
     std::unique_ptr<NetJob> deferredJob;
     int32_t deferredGeneration = 0;
+
+    // A command (a control id) given while a refresh was in flight: carried
+    // out once that refresh's result has been handled. Zero when none waits.
+    int deferredCommand = 0;
+    int32_t deferredCommandGeneration = 0;
+
+    // The generation of the page the transcript shows; a page of the same
+    // generation is a refresh of it, not the first showing of a view.
+    int32_t shownPageGeneration = -1;
 
     // The composer had the keyboard focus when a job start disabled it.
     bool composerHadFocus = false;
