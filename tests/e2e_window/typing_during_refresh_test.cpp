@@ -120,3 +120,58 @@ TEST_CASE("typing and Ctrl+Enter that meet a refresh arrive whole; the message i
     CHECK(writesTo(L"/api/messages/" + sent[0].id) == 1);
     CHECK(messagesContaining(wideTyped).size() == 1);
 }
+
+namespace {
+HWND shownWindowOf(DWORD processId, const wchar_t* className) {
+    struct Search {
+        DWORD process;
+        const wchar_t* name;
+        HWND found;
+    } search{processId, className, nullptr};
+    EnumWindows(
+        [](HWND w, LPARAM p) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(p);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(w, &owner);
+            wchar_t name[64] = {};
+            GetClassNameW(w, name, 64);
+            if (owner != s->process || !IsWindowVisible(w) || std::wstring(name) != s->name) return TRUE;
+            s->found = w;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+}  // namespace
+
+TEST_CASE("a button clicked while a refresh is held does its work once the refresh is done") {
+    REQUIRE(haveTestServer());
+    ServerSession session(ServerData::Reset);
+    KestaLaunch launch;
+    launch.arguments = {L"--server", testServer(), L"--login-stdin"};
+    launch.pipeInput = true;
+    launch.input = "{\"login\":\"selftest-admin\",\"password\":\"kesta\"}";
+    KestaChild child = startKesta(launch);
+    EndKestaOnExit ending{child};
+    REQUIRE(child.started);
+    HWND window = waitForMainWindow(child.id);
+    REQUIRE(window);
+    REQUIRE(waitFor([&] { return IsWindowEnabled(GetDlgItem(window, ID_COMPOSER)) != FALSE; }, 60000));
+
+    // "Скачать файл…" stays enabled during a refresh; it opens the save dialog,
+    // a window of the system's dialog class. Clicked twice, it opens one.
+    HWND download = GetDlgItem(window, ID_DOWNLOAD);
+    REQUIRE(waitFor([&] { return IsWindowEnabled(download) != FALSE; }, 20000));
+    DWORD held = holdNextRefresh();
+    REQUIRE(clickControl(download));
+    REQUIRE(clickControl(download));
+    REQUIRE(GetTickCount() - held < 7000);
+    CHECK_FALSE(shownWindowOf(child.id, L"#32770"));  // not while the refresh runs
+    HWND opened = nullptr;
+    REQUIRE(waitFor([&] { return (opened = shownWindowOf(child.id, L"#32770")) != nullptr; }, 20000));
+    CHECK(GetTickCount() - held >= 7000);
+    PostMessageW(opened, WM_CLOSE, 0, 0);
+    REQUIRE(waitFor([&] { return !shownWindowOf(child.id, L"#32770"); }, 10000));
+    Sleep(1000);
+    CHECK_FALSE(shownWindowOf(child.id, L"#32770"));
+}
