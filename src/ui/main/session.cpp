@@ -4,6 +4,7 @@
 #include "ui/main/composer.h"
 #include "ui/main/dispatch.h"
 #include "ui/main/history.h"
+#include "ui/main/keyboard.h"
 #include "ui/main/transcript.h"
 #include <commctrl.h>
 
@@ -56,6 +57,7 @@ void signOut(MainWindowState& s) {
     ShowWindow(s.loginEdit, SW_SHOW);
     ShowWindow(s.passwordEdit, SW_SHOW);
     SetWindowTextW(s.statusLabel, L"Сеанс закрыт локально");
+    placeSignInFocus(s);
 }
 
 }  // namespace
@@ -90,6 +92,7 @@ void onSignInDone(MainWindowState& s, const NetResult& r) {
     SetWindowTextW(s.signInButton, L"Выйти");
     SetWindowTextW(s.statusLabel, (L"Вошли: " + s.userName).c_str());
     refreshNow(s);
+    placeSignInFocus(s);
 }
 
 void onOrgChange(MainWindowState& s) {
