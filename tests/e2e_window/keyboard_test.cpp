@@ -177,7 +177,15 @@ TEST_CASE("Login, Tab, password, Enter signs in once; the focus goes to the list
     // Enter in the server field does what "Войти" does: signed out, it signs in.
     CHECK(xdotool("type kesta"));
     CHECK(xdotool("key shift+Tab shift+Tab Return"));
-    CHECK(waitFor([&] { return captionOf(signIn) == L"Выйти"; }));
+    CHECK(waitFor([&] { return captionOf(signIn) == L"Выйти" && focusOf(kesta.window) == list; }));
+    // Signed in, it does nothing: no sign-out, no sign-in, no character. The
+    // Tab after it moves on only once the Enter has been handled.
+    HWND serverField = kesta.control(ID_SERVER_EDIT);
+    CHECK(xdotool("key shift+Tab shift+Tab shift+Tab shift+Tab"));
+    CHECK(waitFor([&] { return focusOf(kesta.window) == serverField; }));
+    CHECK(pressAndFollow(kesta.window, "Return Tab") == signIn);
+    CHECK(captionOf(signIn) == L"Выйти");
+    CHECK(textOf(serverField) == wideAscii(server()));
     CHECK(countOf(readHostFile(log), signInPath) == signInsBefore + 2);
 }
 
