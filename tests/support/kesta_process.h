@@ -10,6 +10,13 @@
 // "/a/b" as the Wine prefix's Z: drive sees it.
 std::wstring windowsPath(const std::string& unixPath);
 
+// An ASCII text (an address, a path from the environment) widened.
+std::wstring wideAscii(const std::string& text);
+
+// The whole content of a host file (the local server's request log); empty
+// when it cannot be read.
+std::string readHostFile(const std::string& unixPath);
+
 struct KestaChild {
     bool started = false;
     HANDLE process = nullptr;

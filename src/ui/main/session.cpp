@@ -4,6 +4,7 @@
 #include "ui/main/composer.h"
 #include "ui/main/dispatch.h"
 #include "ui/main/history.h"
+#include "ui/main/keyboard.h"
 #include "ui/main/transcript.h"
 #include "text/secret.h"
 #include "text/utf.h"
@@ -47,6 +48,7 @@ void signOut(MainWindowState& s) {
     ShowWindow(s.loginEdit, SW_SHOW);
     ShowWindow(s.passwordEdit, SW_SHOW);
     SetWindowTextW(s.statusLabel, L"Сеанс закрыт локально");
+    placeSignInFocus(s);
 }
 
 }  // namespace
@@ -81,6 +83,7 @@ void onSignInDone(MainWindowState& s, const NetResult& r) {
     SetWindowTextW(s.signInButton, L"Выйти");
     SetWindowTextW(s.statusLabel, (L"Вошли: " + s.userName).c_str());
     refreshNow(s);
+    placeSignInFocus(s);
 }
 
 void onOrgChange(MainWindowState& s) {

@@ -46,6 +46,11 @@ struct MainWindowState {
     WNDPROC composerProc = nullptr;
     WNDPROC searchProc = nullptr;
 
+    // The control that last had the keyboard focus, or where it goes once the
+    // window is active again: disabling the focused control (any job start
+    // does, to some buttons) or deactivating the window takes the focus away.
+    HWND lastFocus = nullptr;
+
     std::wstring serverUrl;
     std::wstring token;
     std::wstring userName;

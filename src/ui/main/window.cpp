@@ -7,6 +7,7 @@
 #include "ui/main/dispatch.h"
 #include "ui/main/history.h"
 #include "ui/main/ids.h"
+#include "ui/main/keyboard.h"
 #include "ui/main/layout.h"
 #include "ui/main/session.h"
 #include "ui/main/work_panel.h"
@@ -199,6 +200,9 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         }
         switch (message) {
         case WM_SIZE: layoutMainWindow(*state); return 0;
+        case WM_ACTIVATE:
+            if (onMainWindowActivate(*state, wParam)) return 0;
+            return DefWindowProcW(window, message, wParam, lParam);
         case WM_NOTIFY: {
             auto* header = reinterpret_cast<NMHDR*>(lParam);
             if (header->hwndFrom == state->modeTabs && header->code == TCN_SELCHANGE) {
