@@ -1,5 +1,6 @@
 #include <doctest/doctest.h>
 #include "kesta_process.h"
+#include "x_input.h"
 #include "ui/main/ids.h"
 
 #include <cstdlib>
@@ -12,43 +13,6 @@
 namespace {
 const char* server() { return std::getenv("KESTA_TEST_SERVER"); }
 const char* requestLog() { return std::getenv("KESTA_TEST_LOG"); }
-
-// Runs xdotool with these arguments (no quotes in them) and waits until it has
-// ended. Its "type" takes every argument after it as text to type. Wine starts a Linux program without a handle that tells when it ends,
-// so the shell around it leaves xdotool's exit status in a mark file.
-bool xdotool(const std::string& arguments) {
-    static int serial = 0;
-    std::string mark = "/tmp/kesta-keys-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial);
-    std::wstring line = L"/bin/sh -c \"xdotool " + wideAscii(arguments) + L"; echo $? > " + wideAscii(mark) + L"\"";
-    std::vector<wchar_t> mutableLine(line.begin(), line.end());
-    mutableLine.push_back(L'\0');
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessW(L"Z:\\bin\\sh", mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &info))
-        return false;
-    CloseHandle(info.hThread);
-    CloseHandle(info.hProcess);
-    for (int i = 0; i < 300; ++i) {
-        std::string status = readHostFile(mark);
-        if (!status.empty() && status.back() == '\n') {
-            DeleteFileW(windowsPath(mark).c_str());
-            return status == "0\n";
-        }
-        Sleep(50);
-    }
-    return false;
-}
-
-template <class Condition>
-bool waitFor(Condition condition, int timeoutMs = 20000) {
-    for (int waited = 0; !condition(); waited += 50) {
-        if (waited >= timeoutMs) return false;
-        Sleep(50);
-    }
-    return true;
-}
 
 // The keyboard focus of the window's thread, as the system keeps it.
 HWND focusOf(HWND window) {

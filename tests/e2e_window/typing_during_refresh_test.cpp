@@ -11,16 +11,6 @@
 // the local server holds a periodic refresh open: what is typed meanwhile must
 // arrive, and the Ctrl+Enter pressed in it must send (or save) exactly once.
 namespace {
-template <class Condition>
-bool waitFor(Condition condition, DWORD timeoutMs) {
-    DWORD start = GetTickCount();
-    while (!condition()) {
-        if (GetTickCount() - start > timeoutMs) return false;
-        Sleep(50);
-    }
-    return true;
-}
-
 size_t listRequests() {
     size_t count = 0;
     for (const LoggedRequest& r : serverLog())

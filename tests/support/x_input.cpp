@@ -3,31 +3,13 @@
 
 #include <vector>
 
-namespace {
-std::wstring widened(const std::string& text) {
-    std::wstring wide;
-    for (char c : text) wide += static_cast<wchar_t>(static_cast<unsigned char>(c));
-    return wide;
-}
-
-std::string hostFileText(const std::string& unixPath) {
-    HANDLE file = CreateFileW(windowsPath(unixPath).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return std::string();
-    char buffer[64] = {};
-    DWORD got = 0;
-    ReadFile(file, buffer, sizeof buffer - 1, &got, nullptr);
-    CloseHandle(file);
-    return std::string(buffer, got);
-}
-}  // namespace
 
 bool xdotool(const std::string& arguments) {
     // Wine starts a Linux program without a handle that tells when it ends:
     // the shell around xdotool leaves its exit status in a mark file.
     static int serial = 0;
     std::string mark = "/tmp/kesta-xinput-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial);
-    std::wstring line = L"/bin/sh -c \"xdotool " + widened(arguments) + L"; echo $? > " + widened(mark) + L"\"";
+    std::wstring line = L"/bin/sh -c \"xdotool " + wideAscii(arguments) + L"; echo $? > " + wideAscii(mark) + L"\"";
     std::vector<wchar_t> mutableLine(line.begin(), line.end());
     mutableLine.push_back(L'\0');
     STARTUPINFOW startup{};
@@ -39,7 +21,7 @@ bool xdotool(const std::string& arguments) {
     CloseHandle(info.hThread);
     CloseHandle(info.hProcess);
     for (int i = 0; i < 600; ++i) {
-        std::string status = hostFileText(mark);
+        std::string status = readHostFile(mark);
         if (!status.empty() && status.back() == '\n') {
             DeleteFileW(windowsPath(mark).c_str());
             return status == "0\n";
