@@ -11,6 +11,20 @@
 // the local server holds a periodic refresh open: what is typed meanwhile must
 // arrive, and the Ctrl+Enter pressed in it must send (or save) exactly once.
 namespace {
+// kesta.exe signed in as the fixture's administrator, its first page shown.
+HWND startSignedIn(KestaChild& child) {
+    KestaLaunch launch;
+    launch.arguments = {L"--server", testServer(), L"--login-stdin"};
+    launch.pipeInput = true;
+    launch.input = "{\"login\":\"selftest-admin\",\"password\":\"kesta\"}";
+    child = startKesta(launch);
+    REQUIRE(child.started);
+    HWND window = waitForMainWindow(child.id);
+    REQUIRE(window);
+    REQUIRE(waitFor([&] { return IsWindowEnabled(GetDlgItem(window, ID_COMPOSER)) != FALSE; }, 60000));
+    return window;
+}
+
 size_t listRequests() {
     size_t count = 0;
     for (const LoggedRequest& r : serverLog())
@@ -67,17 +81,10 @@ bool selectMessage(HWND window, HWND selector, const std::wstring& text) {
 TEST_CASE("typing and Ctrl+Enter that meet a refresh arrive whole; the message is sent and its edit saved once") {
     REQUIRE(haveTestServer());
     ServerSession session(ServerData::Reset);
-    KestaLaunch launch;
-    launch.arguments = {L"--server", testServer(), L"--login-stdin"};
-    launch.pipeInput = true;
-    launch.input = "{\"login\":\"selftest-admin\",\"password\":\"kesta\"}";
-    KestaChild child = startKesta(launch);
+    KestaChild child;
     EndKestaOnExit ending{child};
-    REQUIRE(child.started);
-    HWND window = waitForMainWindow(child.id);
-    REQUIRE(window);
+    HWND window = startSignedIn(child);
     HWND composer = GetDlgItem(window, ID_COMPOSER);
-    REQUIRE(waitFor([&] { return IsWindowEnabled(composer) != FALSE; }, 60000));
 
     // A new message, typed and sent while the refresh is held.
     const std::string typed = "typed during a refresh 41";
@@ -137,16 +144,9 @@ HWND shownWindowOf(DWORD processId, const wchar_t* className) {
 TEST_CASE("a button clicked while a refresh is held does its work once the refresh is done") {
     REQUIRE(haveTestServer());
     ServerSession session(ServerData::Reset);
-    KestaLaunch launch;
-    launch.arguments = {L"--server", testServer(), L"--login-stdin"};
-    launch.pipeInput = true;
-    launch.input = "{\"login\":\"selftest-admin\",\"password\":\"kesta\"}";
-    KestaChild child = startKesta(launch);
+    KestaChild child;
     EndKestaOnExit ending{child};
-    REQUIRE(child.started);
-    HWND window = waitForMainWindow(child.id);
-    REQUIRE(window);
-    REQUIRE(waitFor([&] { return IsWindowEnabled(GetDlgItem(window, ID_COMPOSER)) != FALSE; }, 60000));
+    HWND window = startSignedIn(child);
 
     // "Скачать файл…" stays enabled during a refresh; it opens the save dialog,
     // a window of the system's dialog class. Clicked twice, it opens one.

@@ -9,7 +9,6 @@
 #include "ui/main/transcript.h"
 #include "ui/main/work_panel.h"
 #include "text/errors.h"
-#include "text/utf.h"
 #include <memory>
 
 namespace {
@@ -135,7 +134,6 @@ bool bringsNewMessage(const std::vector<std::wstring>& shownIds, const std::vect
 
 namespace {
 
-// Refresh: list, history, panel, status line, controls, then the self-test step.
 // After a job that changed nothing shown (a dialog closed without acting): the
 // paging, page and message controls as the shown page has them.
 void restoreIdleControls(MainWindowState& s) {
@@ -151,6 +149,7 @@ void noticeNewMessages(MainWindowState& s, const std::vector<std::wstring>& show
     if (bringsNewMessage(shownIds, s.actions, s.userName)) flashTaskbar(s.window);
 }
 
+// Refresh: list, history, panel, status line, controls, then the self-test step.
 void applyRefresh(MainWindowState& s, const NetResult& r) {
     if (!applyListPart(s, r)) return;
     JsonValue history;
