@@ -123,7 +123,8 @@ TEST_CASE("the window keeps its minimum tracking size and lays out on resize") {
     SetWindowPos(h.window, nullptr, 0, 0, 1100, 650, SWP_NOZORDER | SWP_NOACTIVATE);
     GetClientRect(h.window, &client);
     for (HWND combo : {h.state.messageCombo, h.state.fileCombo}) {
-        COMBOBOXINFO info{sizeof info};
+        COMBOBOXINFO info{};
+        info.cbSize = sizeof info;
         REQUIRE(GetComboBoxInfo(combo, &info));
         SendMessageW(combo, CB_SHOWDROPDOWN, TRUE, 0);
         RECT list{};
