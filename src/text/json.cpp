@@ -5,6 +5,7 @@
 #include "text/json.h"
 
 #include "text/errors.h"
+#include "text/secret.h"
 #include "text/utf.h"
 
 #include <climits>
@@ -120,8 +121,7 @@ std::wstring unescape(const std::wstring& in) {
 
 [[noreturn]] void refuse(std::string& text) {
     // The refused text may be a sign-in reply; it is wiped before it is freed.
-    volatile char* bytes = text.empty() ? nullptr : &text[0];
-    for (size_t i = 0; i < text.size(); ++i) bytes[i] = 0;
+    wipeSecret(text);
     throw TransportFailure("json");
 }
 

@@ -142,30 +142,34 @@ TEST_CASE("the action-control rule set") {
     MessageActions pinOnly;
     pinOnly.canPin = true;
 
-    ActionControls c = actionControlRules(false, true, false, false, &all);
+    ActionControls c = actionControlRules(false, true, false, false, &all, false);
     CHECK((c.reply && c.more && c.edit && c.forward && !c.cancelMode && c.send && c.composer && c.attach));
     CHECK(std::wstring(c.sendCaption) == L"Отправить");
 
-    c = actionControlRules(true, true, false, false, &all);  // busy
+    c = actionControlRules(true, true, false, false, &all, false);  // busy
     CHECK((!c.reply && !c.more && !c.edit && !c.forward && !c.cancelMode && !c.send && !c.attach));
     CHECK(c.composer);  // typing goes on during a refresh
 
-    c = actionControlRules(false, true, false, true, &all);  // editing
+    c = actionControlRules(false, true, false, true, &all, false);  // editing
     CHECK((!c.more && !c.attach && c.cancelMode && c.send));
     CHECK(std::wstring(c.sendCaption) == L"Сохранить");
 
-    c = actionControlRules(true, false, false, true, &all);  // busy while editing
+    // A refresh while editing leaves the composer open; only the edit's own
+    // save locks it.
+    c = actionControlRules(true, false, false, true, &all, false);
+    CHECK(c.composer);
+    c = actionControlRules(true, false, false, true, &all, true);
     CHECK_FALSE(c.composer);
 
-    c = actionControlRules(false, false, false, false, nullptr);  // room without canWrite
+    c = actionControlRules(false, false, false, false, nullptr, false);  // room without canWrite
     CHECK((!c.send && !c.composer && !c.attach && !c.reply));
 
-    c = actionControlRules(false, false, true, false, nullptr);  // hint chosen while replying
+    c = actionControlRules(false, false, true, false, nullptr, false);  // hint chosen while replying
     CHECK((c.cancelMode && !c.reply && !c.edit && !c.forward && !c.more));
 
-    c = actionControlRules(false, true, false, false, &pinOnly);
+    c = actionControlRules(false, true, false, false, &pinOnly, false);
     CHECK((c.more && !c.reply && !c.edit && !c.forward));
-    c = actionControlRules(false, true, false, false, &none);
+    c = actionControlRules(false, true, false, false, &none, false);
     CHECK_FALSE(c.more);
 }
 

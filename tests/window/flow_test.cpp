@@ -1,5 +1,6 @@
 #include <doctest/doctest.h>
 #include "harness.h"
+#include "ui/main/composer.h"
 #include "ui/main/dispatch.h"
 #include "ui/main/ids.h"
 #include <commctrl.h>
@@ -634,4 +635,131 @@ TEST_CASE("texts that look like rich text documents are shown as they are, whole
     DWORD from = 0, to = 0;
     SendMessageW(s.transcriptView, EM_GETSEL, reinterpret_cast<WPARAM>(&from), reinterpret_cast<LPARAM>(&to));
     CHECK(to - from == 2);
+}
+
+TEST_CASE("results the window must not lose: the same page after Find, a sign-in, a job waiting on a failed refresh") {
+    Harness h;
+    MainWindowState& s = h.state;
+
+    SUBCASE("Find bringing the same bytes again still pages back") {
+        const std::string newest = historyWith(message("m3", "newest"), "c2");
+        openFirstRoom(h, newest);
+        for (const wchar_t* query : {L"", L"newest", L"newest"}) {
+            CAPTURE(std::wstring(query).size());
+            SetWindowTextW(s.searchEdit, query);
+            command(h, ID_FIND);
+            NetResult r = resultOf(onlyJob());
+            r.listJson = roomsJson;
+            r.historyJson = newest;
+            deliver(h, r.job, r);
+            CHECK(IsWindowEnabled(s.olderButton));
+        }
+        command(h, ID_OLDER);
+        CHECK(onlyJob().params[Slot::beforeCursor] == L"c2");
+    }
+    SUBCASE("a tab clicked during the sign-in does not drop it") {
+        SetWindowTextW(s.loginEdit, L"anna");
+        SetWindowTextW(s.passwordEdit, L"secret");
+        command(h, ID_SIGN_IN);
+        NetJob job = onlyJob();
+        TabCtrl_SetCurSel(s.modeTabs, 1);
+        NMHDR change{s.modeTabs, 0, static_cast<UINT>(TCN_SELCHANGE)};
+        SendMessageW(h.window, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&change));
+        NetResult r = resultOf(job);
+        r.value = L"tok";
+        r.meJson = meJson;
+        r.linesJson = linesJson;
+        deliver(h, job, r);
+        CHECK(s.token == L"tok");
+        NetJob refresh = onlyJob();
+        CHECK(refresh.kind == NetJobKind::Refresh);
+        CHECK(refresh.mode == 1);
+        CHECK(refresh.params[Slot::token] == L"tok");
+    }
+    SUBCASE("an upload asked for during a refresh that then fails is dropped, never sent without a room") {
+        openFirstRoom(h, historyWith(message("m1", "x")));
+        FileDialogs saved = fileDialogs;
+        // The file dialog's own loop lets the refresh timer fire: the upload job
+        // then waits; a click while the refresh runs waits as a command.
+        fileDialogs.chooseUpload = [](HWND owner, std::wstring& path) {
+            SendMessageW(owner, WM_TIMER, 1, 0);
+            path = L"C:\\data\\a.txt";
+            return true;
+        };
+        for (bool clickedDuringRefresh : {false, true}) {
+            CAPTURE(clickedDuringRefresh);
+            if (clickedDuringRefresh) SendMessageW(h.window, WM_TIMER, 1, 0);
+            command(h, ID_ATTACH);
+            NetResult failed = resultOf(onlyJob());
+            failed.ok = false;
+            failed.errorText = L"Сервер отклонил запрос";
+            deliver(h, failed.job, failed);
+            CHECK(takeJobs().empty());
+            CHECK(textOf(s.statusLabel) == L"Действие не выполнено: выбран другой разговор");
+            SendMessageW(h.window, WM_TIMER, 1, 0);
+            answerRefresh(h, roomsJson, historyWith(message("m1", "x")));
+        }
+        fileDialogs = saved;
+    }
+}
+
+TEST_CASE("texts from the server are shown whole: a NUL stands as U+FFFD, ids stay as sent") {
+    Harness h;
+    MainWindowState& s = h.state;
+    const std::string withNul = "{\"id\":\"m1\",\"senderName\":\"S\\u0000T\",\"createdAt\":\"2024-05-01T09:30:12Z\","
+                                "\"text\":\"a\\u0000b\",\"canReply\":true,\"canEdit\":true}";
+    signIn(h);
+    answerRefresh(h, u8R"([{"id":"r\u00001","title":"Чат\u0000 два","kind":"room","canWrite":true}])", "");
+    NetJob refresh = onlyJob();
+    CHECK(refresh.params[Slot::itemId] == std::wstring(L"r\0" L"1", 3));
+    NetResult r = resultOf(refresh);
+    r.listJson = u8R"([{"id":"r\u00001","title":"Чат\u0000 два","kind":"room","canWrite":true}])";
+    r.historyJson = historyWith(withNul + "," + message("m2", "после"));
+    deliver(h, refresh, r);
+    std::wstring shown = textOf(s.transcriptView);
+    CHECK(shown.find(L"S\uFFFDT") != std::wstring::npos);
+    CHECK(shown.find(L"a\uFFFDb") != std::wstring::npos);
+    CHECK(shown.find(L"после") != std::wstring::npos);
+    wchar_t line[128] = {};
+    SendMessageW(s.messageCombo, CB_GETLBTEXT, 1, reinterpret_cast<LPARAM>(line));
+    CHECK(std::wstring(line) == L"1 · S\uFFFDT · a\uFFFDb");
+    SendMessageW(s.itemList, LB_GETTEXT, 0, reinterpret_cast<LPARAM>(line));
+    CHECK(std::wstring(line) == L"Чат\uFFFD два");
+    SendMessageW(s.messageCombo, CB_SETCURSEL, 1, 0);
+    command(h, ID_EDIT);
+    CHECK(textOf(s.composerEdit) == L"a\uFFFDb");
+}
+
+TEST_CASE("a customer's new message flashes the taskbar button; the first page, own messages and older pages do not") {
+    static int flashes = 0;
+    flashes = 0;
+    void (*saved)(HWND) = flashTaskbar;
+    flashTaskbar = [](HWND) { ++flashes; };
+    Harness h;
+    MainWindowState& s = h.state;
+    auto own = [](const std::string& id) {
+        return "{\"id\":\"" + id + "\",\"senderName\":\"Анна\",\"createdAt\":\"2024-05-01T09:30:12Z\",\"text\":\"я\"}";
+    };
+    auto refreshWith = [&](const std::string& history) {
+        SendMessageW(h.window, WM_TIMER, 1, 0);
+        answerRefresh(h, roomsJson, history);
+    };
+    const std::string first = message("m1", "a");
+    openFirstRoom(h, historyWith(first, "c1"));
+    CHECK(flashes == 0);  // the first showing of a conversation
+    refreshWith(historyWith(first + "," + own("m2"), "c1"));
+    CHECK(flashes == 0);  // the operator's own message
+    refreshWith(historyWith(first + "," + own("m2") + "," + message("m3", "b"), "c1"));
+    CHECK(flashes == 1);  // a customer's
+    refreshWith(historyWith(first + "," + own("m2") + "," + message("m3", "b edited"), "c1"));
+    CHECK(flashes == 1);  // changed, not new
+    command(h, ID_OLDER);
+    answerRefresh(h, roomsJson, historyWith(message("m0", "old")));
+    refreshWith(historyWith(message("m0", "old") + "," + message("m-1", "older still")));
+    CHECK(flashes == 1);  // an older page
+    SendMessageW(s.itemList, LB_SETCURSEL, 1, 0);
+    command(h, ID_ITEM_LIST, LBN_SELCHANGE);
+    answerRefresh(h, roomsJson, historyWith(message("x1", "other room")));
+    CHECK(flashes == 1);  // another conversation's first page
+    flashTaskbar = saved;
 }

@@ -13,15 +13,23 @@ void resetHistoryNavigation(MainWindowState& s) {
     s.nextBefore.clear();
     s.cursorStack.clear();
     SetWindowTextW(s.searchEdit, L"");
-    EnableWindow(s.findButton, FALSE);
-    EnableWindow(s.olderButton, FALSE);
-    EnableWindow(s.newerButton, FALSE);
-    EnableWindow(s.latestButton, FALSE);
+    disablePagingButtons(s);
+}
+
+void disablePagingButtons(MainWindowState& s) {
+    enableControl(s.findButton, false);
+    enableControl(s.olderButton, false);
+    enableControl(s.newerButton, false);
+    enableControl(s.latestButton, false);
 }
 
 namespace {
+// A new page of the same conversation: the same reply bytes may come back
+// (a Find of the newest page), and they must be read again, since the paging
+// state they fill was just reset.
 void navigate(MainWindowState& s) {
     s.generation += 1;
+    forgetAppliedReplies(s);
     refreshNow(s);
 }
 
@@ -254,6 +262,6 @@ LRESULT CALLBACK searchKeyFilter(HWND edit, UINT message, WPARAM wParam, LPARAM 
 void setTranscriptText(MainWindowState& s, const wchar_t* text) {
     s.shownTranscript = text;
     s.shownPlace.clear();
-    s.appliedHistory.clear();
+    forgetAppliedReplies(s);
     streamPlainText(s.transcriptView, text, false);
 }

@@ -1,5 +1,6 @@
 #include "ui/main/transcript.h"
 #include "ui/main/panel.h"
+#include "text/utf.h"
 #include <string_view>
 #include <unordered_map>
 
@@ -48,8 +49,9 @@ TranscriptPage buildTranscript(const JsonValue& history) {
 
         std::wstring fileId = memberString(history, item, "fileId");
         if (!fileId.empty() && !memberBool(history, item, "fileExpired"))
-            page.files.push_back({fileId, memberString(history, item, "fileName"), L"", L""});
+            page.files.push_back({fileId, visibleText(memberString(history, item, "fileName")), L"", L""});
     }
+    page.text = visibleText(std::move(page.text));
     return page;
 }
 
@@ -245,7 +247,7 @@ std::vector<ListRow> readListRows(const JsonValue& list, int mode, std::vector<s
     for (JsonIndex e : arrayElements(list, array)) {
         ListRow row;
         row.id = memberString(list, e, "id");
-        row.label = memberString(list, e, mode == 0 ? "title" : "subject");
+        row.label = visibleText(memberString(list, e, mode == 0 ? "title" : "subject"));
         row.ref = memberString(list, e, mode == 0 ? "id" : "roomId");
         row.tag = memberString(list, e, "kind");
         if (lines) {
