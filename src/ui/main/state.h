@@ -85,6 +85,9 @@ struct MainWindowState {
     // What was last written to transcriptView: the control cuts text at its
     // limit, so comparing with its own text would rewrite a long page forever.
     std::wstring shownTranscript;
+    // Which page that text is (view, search, cursor): the first showing of
+    // a page opens at its end, later ones keep the reading place.
+    std::wstring shownPlace;
 
     // The raw replies behind what the window shows: a refresh that brings the
     // same bytes again (most periodic ones) skips reading them.
