@@ -3,7 +3,7 @@
 # Further package names on the command line are installed the same way.
 set -euo pipefail
 packages=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine xvfb xauth cmake ninja-build
-          libjsmn-dev doctest-dev python3 imagemagick curl "$@")
+          libjsmn-dev doctest-dev python3 imagemagick curl xdotool "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -5,6 +5,7 @@
 #include "text/json.h"
 
 #include "text/errors.h"
+#include "text/secret.h"
 #include "text/utf.h"
 
 #include <algorithm>
@@ -218,8 +219,7 @@ bool decodeWellFormed(const char* bytes, size_t length, std::wstring& out, bool&
 
 [[noreturn]] void refuse(std::string& text) {
     // The refused text may be a sign-in reply; it is wiped before it is freed.
-    volatile char* bytes = text.empty() ? nullptr : &text[0];
-    for (size_t i = 0; i < text.size(); ++i) bytes[i] = 0;
+    wipeSecret(text);
     throw TransportFailure("json");
 }
 

@@ -5,6 +5,9 @@
 
 void resetHistoryNavigation(MainWindowState& state);
 
+// Find and the three paging buttons off (a job runs, or no page is shown).
+void disablePagingButtons(MainWindowState& state);
+
 void onFindCommand(MainWindowState& state);    // 141
 void onOlderCommand(MainWindowState& state);   // 142
 void onNewerCommand(MainWindowState& state);   // 143
