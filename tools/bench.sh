@@ -15,6 +15,7 @@ else
 fi
 # Only what the benchmarks run: the client and the bench programs.
 cmake --build build-bench --target kesta bench_read bench_window bench_transfer bench_start minimal_window \
+      bare_transfer bare_window \
       -- -j"$(nproc)" >/dev/null
 source tools/wine-env.sh
 trap kesta_env_cleanup EXIT

@@ -2,6 +2,7 @@
 #include "app/selftest.h"
 #include "app/stdin_signin.h"
 #include "net/http.h"
+#include "ui/main/keyboard.h"
 #include "ui/main/window.h"
 #include "ui/dialogs/dialogs.h"
 #include <commctrl.h>
@@ -104,12 +105,16 @@ int runKesta(HINSTANCE instance, int showCommand) {
     if (!window) return line.selfTest ? 1 : 0;
     layoutMainWindow(mainWindowState);
     if (!selfTest.active) ShowWindow(window, showCommand);
+    placeSignInFocus(mainWindowState);
     if (line.readStdin) readSignInFromStdin(mainWindowState);
 
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
+        if (!preTranslateMainWindowKey(mainWindowState, msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        keepKeyboardFocus(mainWindowState);
     }
     if (!line.selfTest) return 0;
     return selfTest.passed ? 0 : 1;

@@ -2,6 +2,7 @@
 #include "app/selftest.h"
 #include "app/startup.h"
 #include "text/json.h"
+#include "text/secret.h"
 #include "ui/main/ids.h"
 #include <memory>
 #include <vector>
@@ -10,7 +11,7 @@ void (*signInBufferReleased)(const char* data, size_t size) = nullptr;
 
 namespace {
 void wipe(char* data, size_t size) {
-    if (size) SecureZeroMemory(data, size);
+    wipeSecret(data, size);
     if (signInBufferReleased) signInBufferReleased(data, size);
 }
 }
@@ -41,7 +42,7 @@ void applySignInInput(MainWindowState& s, std::string& input) {
         SetWindowTextW(s.loginEdit, memberString(doc, 0, "login").c_str());
         std::wstring password = memberString(doc, 0, "password");
         SetWindowTextW(s.passwordEdit, password.c_str());
-        if (!password.empty()) SecureZeroMemory(&password[0], password.size() * sizeof(wchar_t));
+        wipeSecret(password);
         PostMessageW(s.window, WM_COMMAND, MAKEWPARAM(ID_SIGN_IN, 0), 0);
     } catch (...) {
         // Malformed input: no sign-in; the window waits for the operator.

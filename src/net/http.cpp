@@ -2,6 +2,7 @@
 
 #include "text/errors.h"
 #include "text/json.h"
+#include "text/secret.h"
 
 #include <objbase.h>
 #include <winhttp.h>
@@ -24,9 +25,6 @@ const size_t largestReply = 8000000;
 const DWORD chunkSize = 65536;
 const wchar_t downloadSuffix[] = L".kestadownload";
 
-// Closing order matters to WinHTTP only in that a request must not outlive
-// its connection's use; declaring the holders session, connection, request
-// makes the destructors close them request first.
 struct InternetHandle {
     HINTERNET handle = nullptr;
     InternetHandle() = default;
@@ -66,7 +64,7 @@ struct TemporaryDownload {
 struct ChunkBuffer {
     std::vector<char> bytes;
     ChunkBuffer() : bytes(chunkSize) {}
-    ~ChunkBuffer() { SecureZeroMemory(bytes.data(), bytes.size()); }
+    ~ChunkBuffer() { wipeSecret(bytes.data(), bytes.size()); }
 };
 
 std::wstring newIdempotencyKey() {
@@ -108,99 +106,107 @@ std::wstring refusalText(std::string body) {
     } catch (const UserMessage&) {
         throw;
     } catch (...) {
-        throw UserMessage(L"Сервер отклонил запрос");
+        throw UserMessage(refusedText);
     }
     return text;
 }
 
 }  // namespace
 
-HttpReply sendHttpRequest(const HttpRequest& request) {
-    if (GetCurrentThreadId() == uiThreadId) networkOnUiThread.exchange(true);
+namespace {
 
-    std::wstring url = request.serverUrl;
+struct ServerAddress {
     wchar_t host[hostBufferLength] = {};
+    INTERNET_PORT port = 0;
+    bool secure = false;
+};
+
+// HTTPS everywhere; plain HTTP only to this machine.
+ServerAddress checkAddress(const std::wstring& url) {
+    ServerAddress address;
     URL_COMPONENTS parts = {};
     parts.dwStructSize = sizeof(parts);
-    parts.lpszHostName = host;
+    parts.lpszHostName = address.host;
     parts.dwHostNameLength = hostBufferLength;
     if (!WinHttpCrackUrl(url.c_str(), 0, 0, &parts)) throw TransportFailure("address");
-    bool secure = false;
+    address.port = parts.nPort;
     if (parts.nScheme == INTERNET_SCHEME_HTTPS) {
-        secure = true;
+        address.secure = true;
     } else if (parts.nScheme == INTERNET_SCHEME_HTTP) {
-        std::wstring hostText = host;
+        std::wstring hostText = address.host;
         if (hostText != L"127.0.0.1" && hostText != L"localhost")
             throw UserMessage(L"Для удалённого сервера требуется HTTPS");
     } else {
         throw TransportFailure("address");
     }
+    return address;
+}
 
+// Closing order matters to WinHTTP only in that a request must not outlive
+// its connection's use: the members close request first.
+struct Exchange {
     InternetHandle session;
-    session.handle = WinHttpOpen(userAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                                 WINHTTP_NO_PROXY_BYPASS, 0);
-    if (!session.handle) throw TransportFailure("network");
-    WinHttpSetTimeouts(session.handle, resolveTimeoutMs, connectTimeoutMs, sendTimeoutMs, receiveTimeoutMs);
     InternetHandle connection;
-    connection.handle = WinHttpConnect(session.handle, host, parts.nPort, 0);
-    if (!connection.handle) throw TransportFailure("network");
     InternetHandle call;
-    call.handle = WinHttpOpenRequest(connection.handle, request.method.c_str(), request.path.c_str(), nullptr,
-                                     WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                     secure ? WINHTTP_FLAG_SECURE : 0);
-    if (!call.handle) throw TransportFailure("network");
+};
+
+void openExchange(Exchange& x, const ServerAddress& address, const HttpRequest& request) {
+    x.session.handle = WinHttpOpen(userAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                                   WINHTTP_NO_PROXY_BYPASS, 0);
+    if (!x.session.handle) throw TransportFailure("network");
+    WinHttpSetTimeouts(x.session.handle, resolveTimeoutMs, connectTimeoutMs, sendTimeoutMs, receiveTimeoutMs);
+    x.connection.handle = WinHttpConnect(x.session.handle, address.host, address.port, 0);
+    if (!x.connection.handle) throw TransportFailure("network");
+    x.call.handle = WinHttpOpenRequest(x.connection.handle, request.method.c_str(), request.path.c_str(), nullptr,
+                                       WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                       address.secure ? WINHTTP_FLAG_SECURE : 0);
+    if (!x.call.handle) throw TransportFailure("network");
     DWORD redirectPolicy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
-    WinHttpSetOption(call.handle, WINHTTP_OPTION_REDIRECT_POLICY, &redirectPolicy, sizeof(redirectPolicy));
+    WinHttpSetOption(x.call.handle, WINHTTP_OPTION_REDIRECT_POLICY, &redirectPolicy, sizeof(redirectPolicy));
     // Wine waits for the response head under this option only; the receive
     // time-out of WinHttpSetTimeouts alone would let a silent server hang us.
     DWORD headTimeout = receiveTimeoutMs;
-    WinHttpSetOption(call.handle, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headTimeout, sizeof(headTimeout));
+    WinHttpSetOption(x.call.handle, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headTimeout, sizeof(headTimeout));
+}
 
-    std::wstring headers = headerBlock(request);
-    ChunkBuffer buffer;
-
-    bool sent = false;
-    if (!request.uploadPath.empty()) {
-        FileHandle upload;
-        upload.handle = CreateFileW(request.uploadPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (!upload.open()) throw TransportFailure("file");
-        LARGE_INTEGER size = {};
-        if (!GetFileSizeEx(upload.handle, &size) || size.QuadPart > largestUpload) throw TransportFailure("file");
-        sent = WinHttpSendRequest(call.handle, headers.c_str(), static_cast<DWORD>(-1), WINHTTP_NO_REQUEST_DATA,
-                                  0, static_cast<DWORD>(size.QuadPart), 0) != FALSE;
-        // A file that cannot be read to its declared length would leave the
-        // server waiting for the rest: fail at once rather than at a time-out.
-        LONGLONG remaining = size.QuadPart;
-        while (sent && remaining > 0) {
-            DWORD wanted = remaining < chunkSize ? static_cast<DWORD>(remaining) : chunkSize;
-            DWORD read = 0;
-            if (!ReadFile(upload.handle, buffer.bytes.data(), wanted, &read, nullptr) || read == 0) {
-                sent = false;
-                break;
-            }
-            DWORD written = 0;
-            if (!WinHttpWriteData(call.handle, buffer.bytes.data(), read, &written) || written != read) {
-                sent = false;
-                break;
-            }
-            remaining -= read;
-        }
-    } else {
-        void* data = request.body.empty() ? WINHTTP_NO_REQUEST_DATA : const_cast<char*>(request.body.data());
-        DWORD length = static_cast<DWORD>(request.body.size());
-        sent = WinHttpSendRequest(call.handle, headers.c_str(), static_cast<DWORD>(-1), data, length, length, 0) !=
-               FALSE;
+// The request with its upload streamed from the file, chunk by chunk.
+bool sendUpload(HINTERNET call, const HttpRequest& request, const std::wstring& headers, ChunkBuffer& buffer) {
+    FileHandle upload;
+    upload.handle = CreateFileW(request.uploadPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (!upload.open()) throw TransportFailure("file");
+    LARGE_INTEGER size = {};
+    if (!GetFileSizeEx(upload.handle, &size) || size.QuadPart > largestUpload) throw TransportFailure("file");
+    if (!WinHttpSendRequest(call, headers.c_str(), static_cast<DWORD>(-1), WINHTTP_NO_REQUEST_DATA, 0,
+                            static_cast<DWORD>(size.QuadPart), 0))
+        return false;
+    // A file that cannot be read to its declared length would leave the
+    // server waiting for the rest: fail at once rather than at a time-out.
+    LONGLONG remaining = size.QuadPart;
+    while (remaining > 0) {
+        DWORD wanted = remaining < chunkSize ? static_cast<DWORD>(remaining) : chunkSize;
+        DWORD read = 0;
+        if (!ReadFile(upload.handle, buffer.bytes.data(), wanted, &read, nullptr) || read == 0) return false;
+        DWORD written = 0;
+        if (!WinHttpWriteData(call, buffer.bytes.data(), read, &written) || written != read) return false;
+        remaining -= read;
     }
-    if (!sent || !WinHttpReceiveResponse(call.handle, nullptr)) throw TransportFailure("network");
+    return true;
+}
 
-    DWORD status = 0;
-    DWORD statusSize = sizeof(status);
-    WinHttpQueryHeaders(call.handle, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                        WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX);
+bool sendRequest(HINTERNET call, const HttpRequest& request, ChunkBuffer& buffer) {
+    std::wstring headers = headerBlock(request);
+    if (!request.uploadPath.empty()) return sendUpload(call, request, headers, buffer);
+    void* data = request.body.empty() ? WINHTTP_NO_REQUEST_DATA : const_cast<char*>(request.body.data());
+    DWORD length = static_cast<DWORD>(request.body.size());
+    return WinHttpSendRequest(call, headers.c_str(), static_cast<DWORD>(-1), data, length, length, 0) != FALSE;
+}
 
+// Reads the body into `collected`, or into the download's temporary file,
+// which then replaces the target. Throws on every failed read or write.
+void receiveBody(HINTERNET call, const HttpRequest& request, bool toFile, ChunkBuffer& buffer,
+                 std::string& collected) {
     TemporaryDownload download;
-    bool toFile = !request.downloadPath.empty() && status == 200;
     if (toFile) {
         download.path = request.downloadPath + downloadSuffix;
         download.file.handle = CreateFileW(download.path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
@@ -210,7 +216,6 @@ HttpReply sendHttpRequest(const HttpRequest& request) {
         download.removeOnExit = true;
     }
 
-    std::string collected;
     unsigned long long received = 0;
     bool readFailed = false;
     // The receive time-out bounds each wait for data, not the body: a server
@@ -222,13 +227,13 @@ HttpReply sendHttpRequest(const HttpRequest& request) {
     unsigned long long progressBytes = 0;
     for (;;) {
         DWORD available = 0;
-        if (!WinHttpQueryDataAvailable(call.handle, &available)) {
+        if (!WinHttpQueryDataAvailable(call, &available)) {
             readFailed = true;
             break;
         }
         DWORD read = 0;
         if (available > 0 &&
-            !WinHttpReadData(call.handle, buffer.bytes.data(), available < chunkSize ? available : chunkSize, &read)) {
+            !WinHttpReadData(call, buffer.bytes.data(), available < chunkSize ? available : chunkSize, &read)) {
             readFailed = true;
             break;
         }
@@ -250,10 +255,10 @@ HttpReply sendHttpRequest(const HttpRequest& request) {
             }
         } else {
             if (collected.size() + read > largestReply) throw TransportFailure("response");
-            collected.append(buffer.bytes.data(), read);
+            appendSecret(collected, buffer.bytes.data(), read);
         }
     }
-    if (!readFailed && !bodyComplete(call.handle, received)) readFailed = true;
+    if (!readFailed && !bodyComplete(call, received)) readFailed = true;
 
     if (toFile) {
         bool flushed = FlushFileBuffers(download.file.handle) != FALSE;
@@ -265,6 +270,27 @@ HttpReply sendHttpRequest(const HttpRequest& request) {
         download.removeOnExit = false;
     }
     if (readFailed) throw TransportFailure("network");
+}
+
+}  // namespace
+
+HttpReply sendHttpRequest(const HttpRequest& request) {
+    if (GetCurrentThreadId() == uiThreadId) networkOnUiThread.exchange(true);
+
+    ServerAddress address = checkAddress(request.serverUrl);
+    Exchange exchange;
+    openExchange(exchange, address, request);
+    HINTERNET call = exchange.call.handle;
+    ChunkBuffer buffer;
+    if (!sendRequest(call, request, buffer) || !WinHttpReceiveResponse(call, nullptr))
+        throw TransportFailure("network");
+
+    DWORD status = 0;
+    DWORD statusSize = sizeof(status);
+    WinHttpQueryHeaders(call, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
+                        &status, &statusSize, WINHTTP_NO_HEADER_INDEX);
+    std::string collected;
+    receiveBody(call, request, !request.downloadPath.empty() && status == 200, buffer, collected);
 
     if (status >= 200 && status <= 299) {
         if (collected.empty()) return "{}";

@@ -4,6 +4,7 @@
 #include "net/requests.h"
 #include "text/errors.h"
 #include "text/json.h"
+#include "text/secret.h"
 
 #include <process.h>
 
@@ -14,19 +15,12 @@ void (*signInExchangeReleased)(const char* data, size_t size) = nullptr;
 
 namespace {
 
-const wchar_t failureText[] = L"Не удалось связаться с сервером или открыть файл";
-const wchar_t refusedText[] = L"Сервер отклонил запрос";
-
-void wipe(std::wstring& text) {
-    if (!text.empty()) SecureZeroMemory(&text[0], text.size() * sizeof(wchar_t));
-}
-
 // Wipes a buffer when it goes out of scope, on failure too: the sign-in
 // body carries the password and its reply the token.
 struct WipeOnExit {
     std::string& bytes;
     ~WipeOnExit() {
-        if (!bytes.empty()) SecureZeroMemory(&bytes[0], bytes.size());
+        wipeSecret(bytes);
         if (signInExchangeReleased) signInExchangeReleased(bytes.data(), bytes.size());
         bytes.clear();
     }
@@ -95,7 +89,7 @@ void performRequests(NetJob& job, NetResult& result) {
 struct SignOutJob {
     std::wstring token;
     std::wstring serverUrl;
-    ~SignOutJob() { wipe(token); }
+    ~SignOutJob() { wipeSecret(token); }
 };
 
 void runSignOut(SignOutJob* raw) {
@@ -120,10 +114,10 @@ NetResult* executeNetJob(NetJob& job) {
         result->errorText = message.text.empty() ? std::wstring(refusedText) : message.text;
     } catch (...) {
         result->ok = false;
-        result->errorText = failureText;
+        result->errorText = unreachableText;
     }
-    wipe(job.params[Slot::password]);
-    wipe(result->job.params[Slot::password]);
+    wipeSecret(job.params[Slot::password]);
+    wipeSecret(result->job.params[Slot::password]);
     return result.release();
 }
 
@@ -164,6 +158,7 @@ bool startDetached(unsigned(__stdcall* entry)(void*), void* param) {
 
 bool launchNetJobThread(NetJob* job) {
     if (startDetached(jobThread, job)) return true;
+    wipeSecret(job->params[Slot::password]);
     delete job;
     return false;
 }

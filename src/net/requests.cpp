@@ -1,5 +1,6 @@
 #include "net/requests.h"
 
+#include "text/secret.h"
 #include "text/utf.h"
 
 #include <stdexcept>
@@ -95,7 +96,7 @@ HttpRequest signInRequest(const NetJob& job) {
     body += ",\"password\":";
     body += password;
     body += "}";
-    SecureZeroMemory(&password[0], password.size());
+    wipeSecret(password);
     return makeRequest(job.serverUrl, std::wstring(), L"POST", L"/api/auth/login", std::move(body));
 }
 

@@ -14,3 +14,8 @@ struct TransportFailure : std::runtime_error {
     std::string category;
     explicit TransportFailure(std::string c) : std::runtime_error(c), category(std::move(c)) {}
 };
+
+// The failure texts shown to the operator, each defined once.
+inline constexpr wchar_t unreachableText[] = L"Не удалось связаться с сервером или открыть файл";
+inline constexpr wchar_t refusedText[] = L"Сервер отклонил запрос";
+inline constexpr wchar_t unreadableText[] = L"Не удалось прочитать ответ сервера";

@@ -5,8 +5,11 @@
 #include "text/json.h"
 
 #include "text/errors.h"
+#include "text/secret.h"
 #include "text/utf.h"
 
+#include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstring>
 
@@ -43,6 +46,11 @@ bool tokenBytes(const JsonValue& doc, JsonIndex index, size_t& first, size_t& la
 }
 
 bool tokenEquals(const JsonValue& doc, JsonIndex index, const char* bytes, size_t length) {
+    // Most keys compared differ in length; that answer needs no range checks.
+    if (inTable(doc, index)) {
+        const JsonToken& token = doc.tokens[static_cast<size_t>(index)];
+        if (static_cast<int64_t>(token.end) - token.start != static_cast<int64_t>(length)) return false;
+    }
     size_t first = 0, last = 0;
     if (!tokenBytes(doc, index, first, last)) return false;
     return last - first == length && (length == 0 || std::memcmp(doc.text.data() + first, bytes, length) == 0);
@@ -51,12 +59,42 @@ bool tokenEquals(const JsonValue& doc, JsonIndex index, const char* bytes, size_
 // The index just past a token and everything inside it: jsmn keeps no parent
 // links, so descendants are the following tokens that start before the
 // token's end. Always moves forward by at least one.
-JsonIndex pastSubtree(const JsonValue& doc, JsonIndex index) {
+JsonIndex walkPastSubtree(const JsonValue& doc, JsonIndex index) {
     const int end = doc.tokens[static_cast<size_t>(index)].end;
     const JsonIndex count = tokenCount(doc);
     JsonIndex next = index + 1;
     while (next < count && doc.tokens[static_cast<size_t>(next)].start < end) ++next;
     return next;
+}
+
+JsonIndex pastSubtree(const JsonValue& doc, JsonIndex index) {
+    if (doc.subtreeEnd.size() == doc.tokens.size()) return doc.subtreeEnd[static_cast<size_t>(index)];
+    return walkPastSubtree(doc, index);
+}
+
+// One pass with a stack of the tokens whose subtree is still open: a token
+// closes at the first later token that starts at or past its end. That is
+// walkPastSubtree's answer as long as every token lies within the tokens
+// still open before it, which jsmn's tables always do; a table that does not
+// gets no entries and is walked.
+void noteSubtreeEnds(JsonValue& doc) {
+    const JsonIndex count = tokenCount(doc);
+    doc.subtreeEnd.reserve(static_cast<size_t>(jsonTokenCapacity));
+    doc.subtreeEnd.resize(static_cast<size_t>(count));
+    std::vector<JsonIndex> open;
+    for (JsonIndex j = 0; j < count; ++j) {
+        const JsonToken& token = doc.tokens[static_cast<size_t>(j)];
+        while (!open.empty() && doc.tokens[static_cast<size_t>(open.back())].end <= token.start) {
+            doc.subtreeEnd[static_cast<size_t>(open.back())] = j;
+            open.pop_back();
+        }
+        if (!open.empty() && token.end > doc.tokens[static_cast<size_t>(open.back())].end) {
+            doc.subtreeEnd.clear();
+            return;
+        }
+        open.push_back(j);
+    }
+    for (JsonIndex i : open) doc.subtreeEnd[static_cast<size_t>(i)] = count;
 }
 
 int hexValue(wchar_t c) {
@@ -118,10 +156,70 @@ std::wstring unescape(const std::wstring& in) {
     return out;
 }
 
+// UTF-8 to UTF-16 for well-formed text only, where every converter agrees;
+// anything else is left to the system's conversion and its replacement rules.
+// Notes whether a backslash was seen, so text without escapes is not copied
+// again by unescape.
+bool decodeWellFormed(const char* bytes, size_t length, std::wstring& out, bool& escaped) {
+    out.resize(length);
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(bytes);
+    const unsigned char* const end = p + length;
+    size_t n = 0;
+    bool backslash = false;
+    while (p < end) {
+        const unsigned c = *p;
+        if (c < 0x80) {
+            if (c == '\\') backslash = true;
+            out[n++] = static_cast<wchar_t>(c);
+            ++p;
+            continue;
+        }
+        // Two-byte sequences (Cyrillic) first: most of the replies' text.
+        if (c >= 0xC2 && c <= 0xDF && end - p >= 2 && (p[1] & 0xC0) == 0x80) {
+            out[n++] = static_cast<wchar_t>(((c & 0x1F) << 6) | (p[1] & 0x3F));
+            p += 2;
+            continue;
+        }
+        unsigned code = 0, more = 0, low = 0x80, high = 0xBF;
+        if (c >= 0xC2 && c <= 0xDF) {
+            code = c & 0x1F;
+            more = 1;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            code = c & 0x0F;
+            more = 2;
+            if (c == 0xE0) low = 0xA0;
+            if (c == 0xED) high = 0x9F;  // no encoded surrogates
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            code = c & 0x07;
+            more = 3;
+            if (c == 0xF0) low = 0x90;
+            if (c == 0xF4) high = 0x8F;
+        } else {
+            return false;
+        }
+        if (static_cast<size_t>(end - p) <= more) return false;
+        for (unsigned k = 1; k <= more; ++k) {
+            const unsigned b = p[k];
+            if (b < (k == 1 ? low : 0x80) || b > (k == 1 ? high : 0xBF)) return false;
+            code = (code << 6) | (b & 0x3F);
+        }
+        p += more + 1;
+        if (code >= 0x10000) {
+            code -= 0x10000;
+            out[n++] = static_cast<wchar_t>(0xD800 + (code >> 10));
+            out[n++] = static_cast<wchar_t>(0xDC00 + (code & 0x3FF));
+        } else {
+            out[n++] = static_cast<wchar_t>(code);
+        }
+    }
+    out.resize(n);
+    escaped = backslash;
+    return true;
+}
+
 [[noreturn]] void refuse(std::string& text) {
     // The refused text may be a sign-in reply; it is wiped before it is freed.
-    volatile char* bytes = text.empty() ? nullptr : &text[0];
-    for (size_t i = 0; i < text.size(); ++i) bytes[i] = 0;
+    wipeSecret(text);
     throw TransportFailure("json");
 }
 
@@ -135,6 +233,12 @@ namespace {
 // that fits the token table has at most one colon per two tokens, so more
 // colons than that (outside strings, before any NUL) can only be such a text.
 bool tooManyColons(const std::string& text) {
+    const size_t limit = static_cast<size_t>(jsonTokenCapacity / 2);
+    // Counting every colon byte is one quick pass; only a text with more than
+    // the limit needs the count that knows strings and NUL.
+    size_t bytes = 0;
+    for (const char c : text) bytes += c == ':';
+    if (bytes <= limit) return false;
     size_t colons = 0;
     bool inString = false;
     for (size_t i = 0; i < text.size(); ++i) {
@@ -145,13 +249,45 @@ bool tooManyColons(const std::string& text) {
             else if (c == '"') inString = false;
         } else if (c == '"') {
             inString = true;
-        } else if (c == ':' && ++colons > static_cast<size_t>(jsonTokenCapacity / 2)) {
+        } else if (c == ':' && ++colons > limit) {
             return true;
         }
     }
     return false;
 }
 }  // namespace
+
+namespace {
+// Spare blocks of the two full-capacity sizes; taken and given back with one
+// atomic exchange each, as parse runs on the window thread and on workers.
+const int spareSlots = 4;
+std::atomic<void*> spareTokenBlocks[spareSlots];
+std::atomic<void*> spareIndexBlocks[spareSlots];
+
+std::atomic<void*>* sparesFor(size_t bytes) {
+    if (bytes == sizeof(JsonToken) * static_cast<size_t>(jsonTokenCapacity)) return spareTokenBlocks;
+    if (bytes == sizeof(JsonIndex) * static_cast<size_t>(jsonTokenCapacity)) return spareIndexBlocks;
+    return nullptr;
+}
+}  // namespace
+
+void* takeJsonTableBlock(size_t bytes) {
+    if (std::atomic<void*>* spares = sparesFor(bytes)) {
+        for (int k = 0; k < spareSlots; ++k)
+            if (void* block = spares[k].exchange(nullptr)) return block;
+    }
+    return ::operator new(bytes);
+}
+
+void giveJsonTableBlock(void* block, size_t bytes) {
+    if (std::atomic<void*>* spares = sparesFor(bytes)) {
+        for (int k = 0; k < spareSlots; ++k) {
+            void* empty = nullptr;
+            if (spares[k].compare_exchange_strong(empty, block)) return;
+        }
+    }
+    ::operator delete(block);
+}
 
 JsonValue parse(std::string&& text) {
     JsonValue doc;
@@ -160,13 +296,14 @@ JsonValue parse(std::string&& text) {
     // Offsets in tokens are 32-bit.
     if (doc.text.size() >= static_cast<size_t>(INT_MAX)) refuse(doc.text);
     if (tooManyColons(doc.text)) refuse(doc.text);
-    doc.tokens.assign(static_cast<size_t>(jsonTokenCapacity), JsonToken{});
+    doc.tokens.resize(static_cast<size_t>(jsonTokenCapacity));
     jsmn_parser parser;
     jsmn_init(&parser);
     const int count = jsmn_parse(&parser, doc.text.data(), doc.text.size(), doc.tokens.data(),
                                  static_cast<unsigned>(jsonTokenCapacity));
     if (count <= 0 || count > jsonTokenCapacity) refuse(doc.text);
     doc.tokens.resize(static_cast<size_t>(count));
+    noteSubtreeEnds(doc);
     return doc;
 }
 
@@ -176,6 +313,24 @@ JsonIndex findMember(const JsonValue& doc, JsonIndex object, const char* key) {
     if (owner.type != JSMN_OBJECT) return -1;
     const size_t keyLength = std::strlen(key);
     const JsonIndex count = tokenCount(doc);
+    if (doc.subtreeEnd.size() == doc.tokens.size()) {
+        // The same walk, jumping with the ends parse noted; only keys of the
+        // right length are compared.
+        const JsonToken* tokens = doc.tokens.data();
+        const JsonIndex* next = doc.subtreeEnd.data();
+        const int ownerEnd = owner.end;
+        JsonIndex i = object + 1;
+        while (i < count && tokens[i].start < ownerEnd) {
+            const JsonIndex value = next[i];
+            const bool hasValue = value < count && tokens[value].start < ownerEnd;
+            if (static_cast<int64_t>(tokens[i].end) - tokens[i].start == static_cast<int64_t>(keyLength) &&
+                tokenEquals(doc, i, key, keyLength))
+                return hasValue ? value : -1;
+            if (!hasValue) return -1;
+            i = next[value];
+        }
+        return -1;
+    }
     JsonIndex i = object + 1;
     while (i < count && doc.tokens[static_cast<size_t>(i)].start < owner.end) {
         // A lenient text can make a key of a bracketed value; its insides are
@@ -195,7 +350,11 @@ std::wstring stringAt(const JsonValue& doc, JsonIndex index) {
     if (kind != JSMN_STRING && kind != JSMN_OBJECT && kind != JSMN_ARRAY) return std::wstring();
     size_t first = 0, last = 0;
     if (!tokenBytes(doc, index, first, last) || first == last) return std::wstring();
-    return unescape(toUtf16(doc.text.substr(first, last - first)));
+    std::wstring units;
+    bool escaped = false;
+    if (!decodeWellFormed(doc.text.data() + first, last - first, units, escaped))
+        return unescape(toUtf16(doc.text.substr(first, last - first)));
+    return escaped ? unescape(units) : units;
 }
 
 std::wstring memberString(const JsonValue& doc, JsonIndex object, const char* key) {
@@ -234,6 +393,7 @@ std::vector<JsonIndex> arrayElements(const JsonValue& doc, JsonIndex index) {
     const JsonToken& array = doc.tokens[static_cast<size_t>(index)];
     if (array.type != JSMN_ARRAY) return elements;
     const JsonIndex count = tokenCount(doc);
+    if (array.size > 0) elements.reserve(static_cast<size_t>(std::min(array.size, count - index)));
     JsonIndex i = index + 1;
     while (i < count && doc.tokens[static_cast<size_t>(i)].start < array.end) {
         elements.push_back(i);

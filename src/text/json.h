@@ -1,6 +1,8 @@
 // A parsed reply: the UTF-8 text plus jsmn's flat token table. Lookups take a
 // token index (-1 = missing) and never fail: a missing member or a value of
-// another kind reads as empty text, false, 0 or an empty list.
+// another kind reads as empty text, false, 0 or an empty list. parse also
+// notes where each token's subtree ends, so lookups step over nested values
+// without walking them.
 #pragma once
 // jsmn is header-only: json.cpp includes it first without JSMN_HEADER to
 // compile its functions once; everyone else sees declarations only.
@@ -8,8 +10,11 @@
 #define JSMN_HEADER
 #endif
 #include <jsmn.h>
+#include <cstddef>
 #include <cstdint>
+#include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 typedef jsmntok_t JsonToken;
@@ -26,9 +31,44 @@ constexpr jsmntype_t Primitive = JSMN_PRIMITIVE;
 
 const int jsonTokenCapacity = 32768;
 
+// Storage for a document's tables. parse reserves them at full capacity, and
+// under Wine every block that large is mapped afresh and faulted in page by
+// page, which costs more than tokenizing a small reply; blocks of exactly
+// the full size therefore go back to a few spares kept for the process's
+// life. Elements are not cleared when a table grows: whoever sizes it writes
+// every element it keeps (jsmn writes each token it reports).
+void* takeJsonTableBlock(size_t bytes);
+void giveJsonTableBlock(void* block, size_t bytes);
+
+template <typename T>
+struct JsonTableAllocator {
+    typedef T value_type;
+    JsonTableAllocator() = default;
+    template <typename U>
+    JsonTableAllocator(const JsonTableAllocator<U>&) {}
+    T* allocate(size_t n) { return static_cast<T*>(takeJsonTableBlock(n * sizeof(T))); }
+    void deallocate(T* p, size_t n) { giveJsonTableBlock(p, n * sizeof(T)); }
+    template <typename U>
+    void construct(U* p) {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+template <typename T, typename U>
+bool operator==(const JsonTableAllocator<T>&, const JsonTableAllocator<U>&) { return true; }
+template <typename T, typename U>
+bool operator!=(const JsonTableAllocator<T>&, const JsonTableAllocator<U>&) { return false; }
+
 struct JsonValue {
     std::string text;
-    std::vector<JsonToken> tokens;
+    std::vector<JsonToken, JsonTableAllocator<JsonToken>> tokens;
+    // For each token, the index just past it and its descendants (its next
+    // sibling). Filled by parse; a table without one entry per token (one
+    // made by hand) is walked instead.
+    std::vector<JsonIndex, JsonTableAllocator<JsonIndex>> subtreeEnd;
 };
 
 // Takes the text over (the caller's string is left empty); throws

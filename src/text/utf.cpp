@@ -1,4 +1,5 @@
 #include "text/utf.h"
+#include "text/secret.h"
 
 #include <windows.h>
 
@@ -33,9 +34,11 @@ std::wstring toUtf16(const std::string& bytes) {
 }
 
 std::string jsonQuote(const std::wstring& value) {
-    const std::string utf8 = toUtf8(value);
+    std::string utf8 = toUtf8(value);
+    // The value may be the password: the UTF-8 copy is wiped, and the result
+    // is reserved for the longest escaping so it never moves while growing.
     std::string out;
-    out.reserve(utf8.size() + 2);
+    out.reserve(utf8.size() * 2 + 2);
     out += '"';
     for (const char c : utf8) {
         const unsigned char byte = static_cast<unsigned char>(c);
@@ -53,6 +56,7 @@ std::string jsonQuote(const std::wstring& value) {
         }
     }
     out += '"';
+    wipeSecret(utf8);
     return out;
 }
 
@@ -77,4 +81,10 @@ std::wstring urlEncode(const std::wstring& value) {
         }
     }
     return out;
+}
+
+std::wstring visibleText(std::wstring text) {
+    for (wchar_t& c : text)
+        if (c == L'\0') c = L'\xFFFD';
+    return text;
 }

@@ -7,26 +7,6 @@
 // kesta.exe started as an operator would with --login-stdin: the window shows,
 // signs itself in with what arrives on standard input, and exits with 0 when
 // it is closed.
-namespace {
-std::wstring wide(const char* s) {
-    std::wstring w;
-    for (; s && *s; ++s) w += static_cast<wchar_t>(static_cast<unsigned char>(*s));
-    return w;
-}
-
-// The server's request log holds this text.
-bool logMentions(const char* unixPath, const char* text) {
-    HANDLE file = CreateFileW(windowsPath(unixPath).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    std::string content;
-    char chunk[65536];
-    DWORD got = 0;
-    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) content.append(chunk, got);
-    CloseHandle(file);
-    return content.find(text) != std::string::npos;
-}
-}  // namespace
 
 TEST_CASE("--login-stdin alone shows the window, signs in and exits 0 when closed") {
     const char* server = std::getenv("KESTA_TEST_SERVER");
@@ -34,7 +14,7 @@ TEST_CASE("--login-stdin alone shows the window, signs in and exits 0 when close
     REQUIRE(server);
     REQUIRE(log);
     KestaLaunch launch;
-    launch.arguments = {L"--server", wide(server), L"--login-stdin"};
+    launch.arguments = {L"--server", wideAscii(server), L"--login-stdin"};
     launch.pipeInput = true;
     launch.input = "{\"login\":\"selftest-admin\",\"password\":\"kesta\"}";
     KestaChild child = startKesta(launch);
@@ -51,7 +31,7 @@ TEST_CASE("--login-stdin alone shows the window, signs in and exits 0 when close
         wchar_t caption[64] = {};
         GetWindowTextW(GetDlgItem(window, 103), caption, 64);
         buttonSaysSignOut = std::wstring(caption) == L"Выйти";
-        roomsAsked = logMentions(log, "/api/rooms?orgId=");
+        roomsAsked = readHostFile(log).find("/api/rooms?orgId=") != std::string::npos;
         if (!(buttonSaysSignOut && roomsAsked)) Sleep(100);
     }
     CHECK(buttonSaysSignOut);

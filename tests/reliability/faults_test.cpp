@@ -154,7 +154,7 @@ TEST_CASE("replies that cannot be read") {
         s.arm = onServer(serverFault(historyPath, "POST",
                                      "\"kind\":\"status\",\"status\":502,\"contentType\":\"text/html\",\"body\":" +
                                          quoted("<html><body><h1>502 Bad Gateway</h1></body></html>")));
-        s.status = refusedText;
+        s.status = refusedStatus;
         runScenario(s);
     }
     SUBCASE("an empty error body") {
@@ -162,7 +162,7 @@ TEST_CASE("replies that cannot be read") {
         s.tried = "500 with an empty body";
         s.trigger = Trigger::EditSave;
         s.arm = onServer(serverFault("/api/messages/st-090", "PATCH", "\"kind\":\"status\",\"status\":500,\"body\":\"\""));
-        s.status = refusedText;
+        s.status = refusedStatus;
         runScenario(s);
     }
     SUBCASE("a reply of 8000001 bytes") {

@@ -5,7 +5,7 @@
 
 const wchar_t cannotReach[] = L"Не удалось связаться с сервером или открыть файл";
 const wchar_t unreadable[] = L"Не удалось прочитать ответ сервера";
-const wchar_t refusedText[] = L"Сервер отклонил запрос";
+const wchar_t refusedStatus[] = L"Сервер отклонил запрос";
 const wchar_t unavailableText[] = L"Данные недоступны. Выберите другой разговор или войдите снова.";
 const wchar_t adminLogin[] = L"selftest-admin";
 const wchar_t adminPassword[] = L"kesta";

@@ -11,7 +11,7 @@
 
 extern const wchar_t cannotReach[];
 extern const wchar_t unreadable[];
-extern const wchar_t refusedText[];
+extern const wchar_t refusedStatus[];
 extern const wchar_t unavailableText[];
 extern const wchar_t adminLogin[];
 extern const wchar_t adminPassword[];

@@ -6,6 +6,24 @@ std::wstring windowsPath(const std::string& unixPath) {
     return path;
 }
 
+std::wstring wideAscii(const std::string& text) {
+    std::wstring wide;
+    for (char c : text) wide += static_cast<wchar_t>(static_cast<unsigned char>(c));
+    return wide;
+}
+
+std::string readHostFile(const std::string& unixPath) {
+    HANDLE file = CreateFileW(windowsPath(unixPath).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return {};
+    std::string content;
+    char chunk[65536];
+    DWORD got = 0;
+    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) content.append(chunk, got);
+    CloseHandle(file);
+    return content;
+}
+
 namespace {
 // The arguments tests pass hold no quotes or trailing backslashes.
 std::wstring quoted(const std::wstring& text) { return L"\"" + text + L"\""; }

@@ -10,6 +10,13 @@
 // "/a/b" as the Wine prefix's Z: drive sees it.
 std::wstring windowsPath(const std::string& unixPath);
 
+// An ASCII text (an address, a path from the environment) widened.
+std::wstring wideAscii(const std::string& text);
+
+// The whole content of a host file (the local server's request log); empty
+// when it cannot be read.
+std::string readHostFile(const std::string& unixPath);
+
 struct KestaChild {
     bool started = false;
     HANDLE process = nullptr;
@@ -47,3 +54,14 @@ struct EndKestaOnExit {
 // The child's main window once shown (its controls are made before it is
 // shown, so they can be looked up then); null after timeoutMs.
 HWND waitForMainWindow(DWORD processId, DWORD timeoutMs = 30000);
+
+// Polls the condition until it holds (true) or the time is up (false).
+template <class Condition>
+bool waitFor(Condition condition, DWORD timeoutMs = 20000) {
+    DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start > timeoutMs) return false;
+        Sleep(50);
+    }
+    return true;
+}

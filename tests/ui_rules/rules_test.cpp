@@ -142,30 +142,34 @@ TEST_CASE("the action-control rule set") {
     MessageActions pinOnly;
     pinOnly.canPin = true;
 
-    ActionControls c = actionControlRules(false, true, false, false, &all);
+    ActionControls c = actionControlRules(false, true, false, false, &all, false);
     CHECK((c.reply && c.more && c.edit && c.forward && !c.cancelMode && c.send && c.composer && c.attach));
     CHECK(std::wstring(c.sendCaption) == L"Отправить");
 
-    c = actionControlRules(true, true, false, false, &all);  // busy
+    c = actionControlRules(true, true, false, false, &all, false);  // busy
     CHECK((!c.reply && !c.more && !c.edit && !c.forward && !c.cancelMode && !c.send && !c.attach));
     CHECK(c.composer);  // typing goes on during a refresh
 
-    c = actionControlRules(false, true, false, true, &all);  // editing
+    c = actionControlRules(false, true, false, true, &all, false);  // editing
     CHECK((!c.more && !c.attach && c.cancelMode && c.send));
     CHECK(std::wstring(c.sendCaption) == L"Сохранить");
 
-    c = actionControlRules(true, false, false, true, &all);  // busy while editing
+    // A refresh while editing leaves the composer open; only the edit's own
+    // save locks it.
+    c = actionControlRules(true, false, false, true, &all, false);
+    CHECK(c.composer);
+    c = actionControlRules(true, false, false, true, &all, true);
     CHECK_FALSE(c.composer);
 
-    c = actionControlRules(false, false, false, false, nullptr);  // room without canWrite
+    c = actionControlRules(false, false, false, false, nullptr, false);  // room without canWrite
     CHECK((!c.send && !c.composer && !c.attach && !c.reply));
 
-    c = actionControlRules(false, false, true, false, nullptr);  // hint chosen while replying
+    c = actionControlRules(false, false, true, false, nullptr, false);  // hint chosen while replying
     CHECK((c.cancelMode && !c.reply && !c.edit && !c.forward && !c.more));
 
-    c = actionControlRules(false, true, false, false, &pinOnly);
+    c = actionControlRules(false, true, false, false, &pinOnly, false);
     CHECK((c.more && !c.reply && !c.edit && !c.forward));
-    c = actionControlRules(false, true, false, false, &none);
+    c = actionControlRules(false, true, false, false, &none, false);
     CHECK_FALSE(c.more);
 }
 
@@ -281,6 +285,42 @@ TEST_CASE("the changed span of a transcript") {
         CHECK(span.start <= span.end);
         CHECK(span.end <= richEditLength(c.before));
     }
+    auto applyAll = [&](const std::wstring& before, const std::vector<TextSpan>& spans) {
+        std::wstring text = fold(before);
+        for (auto span = spans.rbegin(); span != spans.rend(); ++span)
+            text = text.substr(0, span->start) + fold(span->replacement) + text.substr(span->end);
+        return text;
+    };
+    for (const Case& c : cases) CHECK(applyAll(c.before, changedSpans(c.before, c.after)) == fold(c.after));
+
+    // A full page moving on: the first message leaves, a new one arrives.
+    // Equal headers and empty lines must not blur where each change starts.
+    auto message = [](int i) { return L"S · 1:\r\nтекст " + std::to_wstring(i) + L"\r\n\r\n\r\n"; };
+    std::wstring before, after;
+    for (int i = 0; i < 5; ++i) before += message(i);
+    for (int i = 1; i < 6; ++i) after += message(i);
+    std::vector<TextSpan> spans = changedSpans(before, after);
+    CHECK(applyAll(before, spans) == fold(after));
+    REQUIRE(spans.size() == 2);
+    size_t second = richEditLength(message(0)), third = 2 * second;
+    CHECK(spans[0].start == 0);
+    CHECK(spans[0].end == second);
+    // Characters: the top of the second message becomes the top; one inside
+    // the message that left goes where it was; the third message follows.
+    CHECK(positionAfter(spans, second, PositionKind::character) == 0);
+    CHECK(positionAfter(spans, 3, PositionKind::character) == 0);
+    CHECK(positionAfter(spans, third + 2, PositionKind::character) == second + 2);
+    // Carets: one inside a replaced part goes behind its replacement, one
+    // right before an insertion stays before it.
+    CHECK(positionAfter(spans, 3, PositionKind::caret) == 0);
+    std::vector<TextSpan> insert{{4, 4, L"ab"}};
+    CHECK(positionAfter(insert, 4, PositionKind::caret) == 4);
+    CHECK(positionAfter(insert, 4, PositionKind::character) == 6);
+    std::vector<TextSpan> replace{{4, 8, L"x"}};
+    CHECK(positionAfter(replace, 6, PositionKind::caret) == 5);
+    CHECK(positionAfter(replace, 6, PositionKind::character) == 4);
+    CHECK(positionAfter(replace, 9, PositionKind::character) == 6);
+
     TextSpan add = changedSpan(page, page + L"C");
     CHECK(add.start == richEditLength(page));
     CHECK(add.replacement == L"C");

@@ -399,6 +399,10 @@ TEST_CASE("the forward dialog offers writable rooms and forwards to the chosen o
             deliver(h, load, r);
             CHECK(takeJobs().empty());
             CHECK_FALSE(h.state.busy);
+            // Nothing else comes to give the window back: it is back at once.
+            CHECK(textOf(s.statusLabel) == L"Подключено · Анна · Страница 1 · Ctrl+Enter — отправить");
+            CHECK(IsWindowEnabled(s.replyButton));
+            CHECK(IsWindowEnabled(s.findButton));
         }
     }
     SUBCASE("no writable room: a status text and no window") {
@@ -532,22 +536,61 @@ TEST_CASE("a file chosen while a refresh runs is uploaded or downloaded after it
     fileDialogs = saved;
 }
 
-TEST_CASE("a refresh during an edit gives the keyboard focus back to the composer") {
+TEST_CASE("a refresh never locks the composer; a send asked for during it goes out once, after it") {
     Harness h;
     MainWindowState& s = h.state;
     open(h, page(msg("1", "текст", all)));
     ShowWindow(h.window, SW_SHOW);
     SetForegroundWindow(h.window);
-    select(h, 1);
-    command(h, ID_EDIT);
-    REQUIRE(GetFocus() == s.composerEdit);
-    SendMessageW(h.window, WM_TIMER, 1, 0);
-    NetJob refresh = onlyJob();
-    CHECK_FALSE(IsWindowEnabled(s.composerEdit));  // no typing into an edit while a job runs
-    answer(h, refresh, roomsJson, page(msg("1", "текст", all)));
-    CHECK(IsWindowEnabled(s.composerEdit));
-    CHECK(GetFocus() == s.composerEdit);
 
+    SUBCASE("an edit: typing goes on, Ctrl+Enter twice saves once, the save itself locks") {
+        select(h, 1);
+        command(h, ID_EDIT);
+        REQUIRE(GetFocus() == s.composerEdit);
+        SendMessageW(h.window, WM_TIMER, 1, 0);
+        NetJob refresh = onlyJob();
+        CHECK(IsWindowEnabled(s.composerEdit));
+        CHECK(GetFocus() == s.composerEdit);
+        SetWindowTextW(s.composerEdit, L"текст исправлен");
+        command(h, ID_SEND);
+        command(h, ID_SEND);
+        CHECK(takeJobs().empty());
+        answer(h, refresh, roomsJson, page(msg("1", "текст", all)));
+        NetJob save = onlyJob();
+        CHECK(save.kind == NetJobKind::EditMessage);
+        CHECK(save.params[Slot::text] == L"текст исправлен");
+        CHECK_FALSE(IsWindowEnabled(s.composerEdit));  // no typing into an edit being saved
+        succeed(h, save);
+        CHECK(IsWindowEnabled(s.composerEdit));
+        CHECK(GetFocus() == s.composerEdit);
+        answer(h, onlyJob(), roomsJson, page(msg("1", "текст исправлен", all)));
+    }
+    SUBCASE("a new message; a view change meanwhile drops it") {
+        SetFocus(s.composerEdit);
+        SetWindowTextW(s.composerEdit, L"новое");
+        SendMessageW(h.window, WM_TIMER, 1, 0);
+        NetJob refresh = onlyJob();
+        command(h, ID_SEND);
+        answer(h, refresh, roomsJson, page(msg("1", "текст", all)));
+        NetJob send = onlyJob();
+        CHECK(send.kind == NetJobKind::SendMessage);
+        CHECK(send.params[Slot::text] == L"новое");
+        succeed(h, send);
+        answer(h, onlyJob(), roomsJson, page(msg("1", "текст", all)));
+
+        SetWindowTextW(s.composerEdit, L"ещё");
+        SendMessageW(h.window, WM_TIMER, 1, 0);
+        refresh = onlyJob();
+        command(h, ID_SEND);
+        SendMessageW(s.itemList, LB_SETCURSEL, 2, 0);
+        command(h, ID_ITEM_LIST, LBN_SELCHANGE);
+        answer(h, refresh, roomsJson, page(msg("1", "текст", all)));
+        NetJob next = onlyJob();
+        CHECK(next.params[Slot::itemId] == L"r3");
+        answer(h, next, roomsJson, page(msg("7", "другой", all)));
+        CHECK(takeJobs().empty());
+        CHECK(textOf(s.statusLabel) == L"Действие не выполнено: выбран другой разговор");
+    }
     // Focus elsewhere stays elsewhere.
     SetFocus(s.searchEdit);
     SendMessageW(h.window, WM_TIMER, 1, 0);

@@ -117,4 +117,22 @@ TEST_CASE("the window keeps its minimum tracking size and lays out on resize") {
     MapWindowPoints(nullptr, h.window, reinterpret_cast<POINT*>(&send), 2);
     CHECK(send.left == client.right - 115);
     CHECK(send.top == client.bottom - 103);
+
+    // The selectors' lists open as wide as the transcript, also after the
+    // window has been wider; the boxes stay as laid out.
+    SetWindowPos(h.window, nullptr, 0, 0, 1100, 650, SWP_NOZORDER | SWP_NOACTIVATE);
+    GetClientRect(h.window, &client);
+    for (HWND combo : {h.state.messageCombo, h.state.fileCombo}) {
+        COMBOBOXINFO info{};
+        info.cbSize = sizeof info;
+        REQUIRE(GetComboBoxInfo(combo, &info));
+        SendMessageW(combo, CB_SHOWDROPDOWN, TRUE, 0);
+        RECT list{};
+        GetWindowRect(info.hwndList, &list);
+        CHECK(list.right - list.left == client.right - 330);
+        SendMessageW(combo, CB_SHOWDROPDOWN, FALSE, 0);
+    }
+    RECT selector{};
+    GetWindowRect(h.state.messageCombo, &selector);
+    CHECK(selector.right - selector.left == client.right - 910);
 }

@@ -1,8 +1,10 @@
 #include <doctest/doctest.h>
 #include "harness.h"
+#include "ui/main/composer.h"
 #include "ui/main/dispatch.h"
 #include "ui/main/ids.h"
 #include <commctrl.h>
+#include <richedit.h>
 
 namespace {
 const char* meJson = u8R"({"user":{"name":"Анна"},"memberships":[{"id":"o1","name":"Первая","role":"admin"},
@@ -20,6 +22,16 @@ std::string message(const std::string& id, const std::string& text, const std::s
     return "{\"id\":\"" + id + "\",\"senderName\":\"S\",\"createdAt\":\"2024-05-01T09:30:12Z\",\"text\":\"" + text +
            "\",\"canReply\":true,\"canEdit\":true,\"canForward\":true,\"canReact\":true,\"canDelete\":true" + extra + "}";
 }
+
+// A text as the rich edit counts it: a CR LF pair is one position, a break.
+std::wstring folded(const std::wstring& t) {
+    std::wstring out;
+    for (size_t i = 0; i < t.size(); ++i)
+        if (!(t[i] == L'\r' && i + 1 < t.size() && t[i + 1] == L'\n')) out += t[i] == L'\n' ? L'\r' : t[i];
+    return out;
+}
+
+std::wstring heldText(HWND view) { return folded(textOf(view)); }
 
 void command(Harness& h, int id, int code = 0) {
     SendMessageW(h.window, WM_COMMAND, MAKEWPARAM(id, code), 0);
@@ -449,14 +461,6 @@ TEST_CASE("the transcript follows every page exactly, also when only a part of i
     Harness h;
     MainWindowState& s = h.state;
     openFirstRoom(h, historyWith(message("m1", "a")));
-    auto folded = [](const std::wstring& t) {
-        std::wstring out;
-        for (size_t i = 0; i < t.size(); ++i) {
-            if (t[i] == L'\r' && i + 1 < t.size() && t[i + 1] == L'\n') ++i;
-            out += t[i] == L'\n' ? L'\r' : t[i];
-        }
-        return out;
-    };
     unsigned seed = 12345;
     auto next = [&](unsigned n) {
         seed = seed * 1103515245u + 12345u;
@@ -539,4 +543,223 @@ TEST_CASE("the same page again restores what the job's start disabled, and nothi
     CHECK(SendMessageW(s.messageCombo, CB_GETCURSEL, 0, 0) == 1);
     CHECK_FALSE(IsWindowEnabled(s.olderButton));
     CHECK_FALSE(IsWindowEnabled(s.downloadButton));
+}
+
+TEST_CASE("the reading place stays while messages arrive and leave a full page") {
+    Harness h;
+    MainWindowState& s = h.state;
+    HWND view = s.transcriptView;
+    // A page keeps the newest 44 messages; message i has 2 + i % 5 lines of text.
+    auto page = [](int first) {
+        std::string items;
+        for (int i = first; i < first + 44; ++i) {
+            std::string text = "текст " + std::to_string(i);
+            for (int k = 0; k < i % 5; ++k) text += "\\nещё строка";
+            items += (i > first ? "," : "") + message("m" + std::to_string(i), text);
+        }
+        return historyWith(items, "c1");
+    };
+    auto moveOn = [&](int first) {
+        SendMessageW(h.window, WM_TIMER, 1, 0);
+        answerRefresh(h, roomsJson, page(first));
+    };
+    auto firstLine = [&] { return SendMessageW(view, EM_GETFIRSTVISIBLELINE, 0, 0); };
+    auto topText = [&] {
+        LONG at = static_cast<LONG>(SendMessageW(view, EM_LINEINDEX, static_cast<WPARAM>(firstLine()), 0));
+        wchar_t text[48] = {};
+        TEXTRANGEW range{{at, at + 40}, text};
+        SendMessageW(view, EM_GETTEXTRANGE, 0, reinterpret_cast<LPARAM>(&range));
+        return std::wstring(text);
+    };
+    // The last character of a text is in view.
+    auto inView = [&](const std::wstring& what) {
+        size_t at = heldText(view).find(what);
+        REQUIRE(at != std::wstring::npos);
+        at += what.size() - 1;
+        POINTL point{};
+        SendMessageW(view, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&point), static_cast<LPARAM>(at));
+        RECT area{};
+        SendMessageW(view, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&area));
+        return point.y >= area.top && point.y < area.bottom;
+    };
+    auto scrollTo = [&](LRESULT line) { SendMessageW(view, EM_LINESCROLL, 0, line - firstLine()); };
+    openFirstRoom(h, page(0));
+    // The first showing opens at the end.
+    CHECK(inView(L"текст 43"));
+
+    SUBCASE("in the middle the same text stays at the top, and a selection stays on its words") {
+        size_t word = heldText(view).find(L"текст 30");
+        SendMessageW(view, EM_SETSEL, word, word + 8);
+        scrollTo(80);
+        std::wstring top = topText();
+        moveOn(1);
+        CHECK(topText() == top);
+        moveOn(2);
+        CHECK(topText() == top);
+        wchar_t selected[32] = {};
+        SendMessageW(view, EM_GETSELTEXT, 0, reinterpret_cast<LPARAM>(selected));
+        CHECK(std::wstring(selected) == L"текст 30");
+    }
+    SUBCASE("at the end the new message comes into view") {
+        moveOn(1);
+        CHECK(inView(L"текст 44\rещё строка\rещё строка\rещё строка\rещё строка"));
+    }
+    SUBCASE("at the top the view stays at the top") {
+        scrollTo(0);
+        moveOn(1);
+        CHECK(firstLine() == 0);
+        CHECK(topText().find(L"текст 1\r") != std::wstring::npos);
+    }
+    SUBCASE("a page shown after paging opens at its end") {
+        scrollTo(80);
+        command(h, ID_OLDER);
+        answerRefresh(h, roomsJson, page(100));
+        CHECK(inView(L"текст 143"));
+    }
+}
+
+TEST_CASE("texts that look like rich text documents are shown as they are, whole or in part") {
+    Harness h;
+    MainWindowState& s = h.state;
+    auto page = [](const std::string& sender, const std::string& text) {
+        return historyWith(R"({"id":"m1","senderName":")" + sender + R"(","createdAt":"2024-05-01T09:30:12Z","text":")" +
+                           text + R"("},{"id":"m2","senderName":"S","createdAt":"2024-05-01T09:31:00Z","text":"b"})");
+    };
+    openFirstRoom(h, page(R"({\\rtf1 Анна})", R"({urtf текст})"));
+    CHECK(heldText(s.transcriptView).rfind(L"{\\rtf1 Анна} · 2024-05-01 09:30 UTC:\r{urtf текст}\r", 0) == 0);
+    // Only the changed part is replaced: the selection at the end survives it.
+    SendMessageW(s.transcriptView, EM_SETSEL, 60, 62);
+    SendMessageW(h.window, WM_TIMER, 1, 0);
+    answerRefresh(h, roomsJson, page(R"({urtf Борис})", R"({\\rtf1 новый})"));
+    CHECK(heldText(s.transcriptView).rfind(L"{urtf Борис} · 2024-05-01 09:30 UTC:\r{\\rtf1 новый}\r", 0) == 0);
+    DWORD from = 0, to = 0;
+    SendMessageW(s.transcriptView, EM_GETSEL, reinterpret_cast<WPARAM>(&from), reinterpret_cast<LPARAM>(&to));
+    CHECK(to - from == 2);
+}
+
+TEST_CASE("results the window must not lose: the same page after Find, a sign-in, a job waiting on a failed refresh") {
+    Harness h;
+    MainWindowState& s = h.state;
+
+    SUBCASE("Find bringing the same bytes again still pages back") {
+        const std::string newest = historyWith(message("m3", "newest"), "c2");
+        openFirstRoom(h, newest);
+        for (const wchar_t* query : {L"", L"newest", L"newest"}) {
+            CAPTURE(std::wstring(query).size());
+            SetWindowTextW(s.searchEdit, query);
+            command(h, ID_FIND);
+            NetResult r = resultOf(onlyJob());
+            r.listJson = roomsJson;
+            r.historyJson = newest;
+            deliver(h, r.job, r);
+            CHECK(IsWindowEnabled(s.olderButton));
+        }
+        command(h, ID_OLDER);
+        CHECK(onlyJob().params[Slot::beforeCursor] == L"c2");
+    }
+    SUBCASE("a tab clicked during the sign-in does not drop it") {
+        SetWindowTextW(s.loginEdit, L"anna");
+        SetWindowTextW(s.passwordEdit, L"secret");
+        command(h, ID_SIGN_IN);
+        NetJob job = onlyJob();
+        TabCtrl_SetCurSel(s.modeTabs, 1);
+        NMHDR change{s.modeTabs, 0, static_cast<UINT>(TCN_SELCHANGE)};
+        SendMessageW(h.window, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&change));
+        NetResult r = resultOf(job);
+        r.value = L"tok";
+        r.meJson = meJson;
+        r.linesJson = linesJson;
+        deliver(h, job, r);
+        CHECK(s.token == L"tok");
+        NetJob refresh = onlyJob();
+        CHECK(refresh.kind == NetJobKind::Refresh);
+        CHECK(refresh.mode == 1);
+        CHECK(refresh.params[Slot::token] == L"tok");
+    }
+    SUBCASE("an upload asked for during a refresh that then fails is dropped, never sent without a room") {
+        openFirstRoom(h, historyWith(message("m1", "x")));
+        FileDialogs saved = fileDialogs;
+        // The file dialog's own loop lets the refresh timer fire: the upload job
+        // then waits; a click while the refresh runs waits as a command.
+        fileDialogs.chooseUpload = [](HWND owner, std::wstring& path) {
+            SendMessageW(owner, WM_TIMER, 1, 0);
+            path = L"C:\\data\\a.txt";
+            return true;
+        };
+        for (bool clickedDuringRefresh : {false, true}) {
+            CAPTURE(clickedDuringRefresh);
+            if (clickedDuringRefresh) SendMessageW(h.window, WM_TIMER, 1, 0);
+            command(h, ID_ATTACH);
+            NetResult failed = resultOf(onlyJob());
+            failed.ok = false;
+            failed.errorText = L"Сервер отклонил запрос";
+            deliver(h, failed.job, failed);
+            CHECK(takeJobs().empty());
+            CHECK(textOf(s.statusLabel) == L"Действие не выполнено: выбран другой разговор");
+            SendMessageW(h.window, WM_TIMER, 1, 0);
+            answerRefresh(h, roomsJson, historyWith(message("m1", "x")));
+        }
+        fileDialogs = saved;
+    }
+}
+
+TEST_CASE("texts from the server are shown whole: a NUL stands as U+FFFD, ids stay as sent") {
+    Harness h;
+    MainWindowState& s = h.state;
+    const std::string withNul = "{\"id\":\"m1\",\"senderName\":\"S\\u0000T\",\"createdAt\":\"2024-05-01T09:30:12Z\","
+                                "\"text\":\"a\\u0000b\",\"canReply\":true,\"canEdit\":true}";
+    signIn(h);
+    answerRefresh(h, u8R"([{"id":"r\u00001","title":"Чат\u0000 два","kind":"room","canWrite":true}])", "");
+    NetJob refresh = onlyJob();
+    CHECK(refresh.params[Slot::itemId] == std::wstring(L"r\0" L"1", 3));
+    NetResult r = resultOf(refresh);
+    r.listJson = u8R"([{"id":"r\u00001","title":"Чат\u0000 два","kind":"room","canWrite":true}])";
+    r.historyJson = historyWith(withNul + "," + message("m2", "после"));
+    deliver(h, refresh, r);
+    std::wstring shown = textOf(s.transcriptView);
+    CHECK(shown.find(L"S\uFFFDT") != std::wstring::npos);
+    CHECK(shown.find(L"a\uFFFDb") != std::wstring::npos);
+    CHECK(shown.find(L"после") != std::wstring::npos);
+    wchar_t line[128] = {};
+    SendMessageW(s.messageCombo, CB_GETLBTEXT, 1, reinterpret_cast<LPARAM>(line));
+    CHECK(std::wstring(line) == L"1 · S\uFFFDT · a\uFFFDb");
+    SendMessageW(s.itemList, LB_GETTEXT, 0, reinterpret_cast<LPARAM>(line));
+    CHECK(std::wstring(line) == L"Чат\uFFFD два");
+    SendMessageW(s.messageCombo, CB_SETCURSEL, 1, 0);
+    command(h, ID_EDIT);
+    CHECK(textOf(s.composerEdit) == L"a\uFFFDb");
+}
+
+TEST_CASE("a customer's new message flashes the taskbar button; the first page, own messages and older pages do not") {
+    static int flashes = 0;
+    flashes = 0;
+    void (*saved)(HWND) = flashTaskbar;
+    flashTaskbar = [](HWND) { ++flashes; };
+    Harness h;
+    MainWindowState& s = h.state;
+    auto own = [](const std::string& id) {
+        return "{\"id\":\"" + id + "\",\"senderName\":\"Анна\",\"createdAt\":\"2024-05-01T09:30:12Z\",\"text\":\"я\"}";
+    };
+    auto refreshWith = [&](const std::string& history) {
+        SendMessageW(h.window, WM_TIMER, 1, 0);
+        answerRefresh(h, roomsJson, history);
+    };
+    const std::string first = message("m1", "a");
+    openFirstRoom(h, historyWith(first, "c1"));
+    CHECK(flashes == 0);  // the first showing of a conversation
+    refreshWith(historyWith(first + "," + own("m2"), "c1"));
+    CHECK(flashes == 0);  // the operator's own message
+    refreshWith(historyWith(first + "," + own("m2") + "," + message("m3", "b"), "c1"));
+    CHECK(flashes == 1);  // a customer's
+    refreshWith(historyWith(first + "," + own("m2") + "," + message("m3", "b edited"), "c1"));
+    CHECK(flashes == 1);  // changed, not new
+    command(h, ID_OLDER);
+    answerRefresh(h, roomsJson, historyWith(message("m0", "old")));
+    refreshWith(historyWith(message("m0", "old") + "," + message("m-1", "older still")));
+    CHECK(flashes == 1);  // an older page
+    SendMessageW(s.itemList, LB_SETCURSEL, 1, 0);
+    command(h, ID_ITEM_LIST, LBN_SELCHANGE);
+    answerRefresh(h, roomsJson, historyWith(message("x1", "other room")));
+    CHECK(flashes == 1);  // another conversation's first page
+    flashTaskbar = saved;
 }

@@ -1,11 +1,13 @@
-// Start-up, for the client and for the minimal window program, alternating,
-// under the same Wine: from CreateProcess to the main window created, laid
-// out and shown (polled: the window of the program's class turns visible,
-// which both programs do right after creating and placing it), and on to the
-// program idle in its message loop with the first painting done
-// (WaitForInputIdle). Each started process is ended once it is idle.
+// Start-up, for the client, for the bare program with the client's fixed
+// window (the same classes, rich edit library and 38 controls, laid out and
+// shown) and for the minimal window program, in turn, under the same Wine:
+// from CreateProcess to the main window created, laid out and shown (polled:
+// the window of the program's class turns visible, which all three do right
+// after creating and placing it), and on to the program idle in its message
+// loop with the first painting done (WaitForInputIdle). Each started process
+// is ended once it is idle.
 //
-// bench_start ROUNDS CLIENT CLIENT_CLASS MINIMAL MINIMAL_CLASS [client arguments...]
+// bench_start ROUNDS CLIENT CLIENT_CLASS BARE BARE_CLASS MINIMAL MINIMAL_CLASS [client arguments...]
 #include "timing.h"
 
 #include "text/utf.h"
@@ -59,34 +61,41 @@ std::wstring quotedPath(const char* path) { return L"\"" + toUtf16(path) + L"\""
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 6) {
-        std::printf("usage: bench_start ROUNDS CLIENT CLIENT_CLASS MINIMAL MINIMAL_CLASS [client arguments...]\n");
+    if (argc < 8) {
+        std::printf("usage: bench_start ROUNDS CLIENT CLIENT_CLASS BARE BARE_CLASS MINIMAL MINIMAL_CLASS "
+                    "[client arguments...]\n");
         return 2;
     }
     int rounds = std::atoi(argv[1]);
-    std::wstring client = quotedPath(argv[2]), clientClass = toUtf16(argv[3]);
-    for (int i = 6; i < argc; ++i) client += L" " + toUtf16(argv[i]);
-    std::wstring minimal = quotedPath(argv[4]), minimalClass = toUtf16(argv[5]);
+    struct Program {
+        std::wstring line, windowClass;
+        std::vector<double> shown, idle;
+    } programs[3];
+    for (int k = 0; k < 3; ++k) {
+        programs[k].line = quotedPath(argv[2 + 2 * k]);
+        programs[k].windowClass = toUtf16(argv[3 + 2 * k]);
+    }
+    for (int i = 8; i < argc; ++i) programs[0].line += L" " + toUtf16(argv[i]);
     // One start of each first: the first start of any program pays for
     // loading Wine's libraries from disk.
-    startOnce(client, clientClass);
-    startOnce(minimal, minimalClass);
-    std::vector<double> shownA, shownB, idleA, idleB;
+    for (Program& p : programs) startOnce(p.line, p.windowClass);
     for (int i = 0; i < rounds; ++i) {
-        Start x = startOnce(client, clientClass), y = startOnce(minimal, minimalClass);
-        if (x.shown < 0 || y.shown < 0 || x.idle < 0 || y.idle < 0) {
-            std::printf("{\"error\": \"a program did not show its window\"}\n");
-            return 1;
+        for (Program& p : programs) {
+            Start s = startOnce(p.line, p.windowClass);
+            if (s.shown < 0 || s.idle < 0) {
+                std::printf("{\"error\": \"a program did not show its window\"}\n");
+                return 1;
+            }
+            p.shown.push_back(s.shown);
+            p.idle.push_back(s.idle);
         }
-        shownA.push_back(x.shown);
-        shownB.push_back(y.shown);
-        idleA.push_back(x.idle);
-        idleB.push_back(y.idle);
     }
     printRecord("start", "window",
-                {{"client", median(shownA)},
-                 {"minimal", median(shownB)},
-                 {"clientIdle", median(idleA)},
-                 {"minimalIdle", median(idleB)}});
+                {{"client", median(programs[0].shown)},
+                 {"bare", median(programs[1].shown)},
+                 {"minimal", median(programs[2].shown)},
+                 {"clientIdle", median(programs[0].idle)},
+                 {"bareIdle", median(programs[1].idle)},
+                 {"minimalIdle", median(programs[2].idle)}});
     return 0;
 }

@@ -5,7 +5,9 @@
 //   captured, no network). Times the window thread from the arrival of a
 //   refresh result to the end of the painting it causes, for a changed and an
 //   unchanged page of 50, 200 and 500 messages, against a bare SetWindowTextW
-//   of the same transcript into a control of the same class, style and size.
+//   of the same transcript into a control of the same class, style and size;
+//   then a changed and an unchanged list of 1000 rooms, against the same
+//   lines put into a list box of the list's class, style and size.
 //
 // bench_window day SERVER COUNT
 //   The same window with its real workers and transport against the local
@@ -137,6 +139,21 @@ void signInFed(Window& w, const std::string& rooms, const std::string& firstPage
     deliverRefresh(w, rooms, firstPage);   // the first room's page
 }
 
+// A control of the same class, styles, size and font as `control`, in the
+// reference's own frame window.
+HWND twinControl(HWND control, HWND frame) {
+    RECT rect{};
+    GetWindowRect(control, &rect);
+    wchar_t className[64] = {};
+    GetClassNameW(control, className, 64);
+    HWND twin = CreateWindowExW(GetWindowLongW(control, GWL_EXSTYLE), className, L"",
+                                static_cast<DWORD>(GetWindowLongW(control, GWL_STYLE)), 10, 10,
+                                rect.right - rect.left, rect.bottom - rect.top, frame, nullptr,
+                                GetModuleHandleW(nullptr), nullptr);
+    SendMessageW(twin, WM_SETFONT, SendMessageW(control, WM_GETFONT, 0, 0), TRUE);
+    return twin;
+}
+
 int refreshPart(int rounds) {
     prepareClasses();
     netJobLauncher = captureJob;
@@ -154,13 +171,7 @@ int refreshPart(int rounds) {
     HWND frame = CreateWindowExW(0, L"STATIC", L"bench", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
                                  rect.right - rect.left + 40, rect.bottom - rect.top + 60, nullptr, nullptr,
                                  GetModuleHandleW(nullptr), nullptr);
-    wchar_t className[64] = {};
-    GetClassNameW(w.state.transcriptView, className, 64);
-    HWND bare = CreateWindowExW(GetWindowLongW(w.state.transcriptView, GWL_EXSTYLE), className, L"",
-                                static_cast<DWORD>(GetWindowLongW(w.state.transcriptView, GWL_STYLE)), 10, 10,
-                                rect.right - rect.left, rect.bottom - rect.top, frame, nullptr,
-                                GetModuleHandleW(nullptr), nullptr);
-    SendMessageW(bare, WM_SETFONT, SendMessageW(w.state.transcriptView, WM_GETFONT, 0, 0), TRUE);
+    HWND bare = twinControl(w.state.transcriptView, frame);
     SendMessageW(bare, EM_EXLIMITTEXT, 0, 600000);
     paintNow(frame);
 
@@ -204,6 +215,53 @@ int refreshPart(int rounds) {
                      {"unchangedHandler", median(unchangedHandler)},
                      {"bare", median(reference)},
                      {"chars", static_cast<double>(texts[0].size())}});
+    }
+
+    // A list refresh: 1000 rooms, changed (one title differs) and unchanged,
+    // with the open room's page the same small one each time. The reference
+    // fills a list box of the list's class, style and size with the same
+    // lines.
+    {
+        const std::string lists[2] = {roomsReply(1000, 1), roomsReply(1000, 2)};
+        const std::string page = historyReply(10);
+        for (const std::string& list : lists) {
+            refreshNow(w.state);
+            deliverRefresh(w, list, page);
+        }
+        if (w.state.listLines.size() != 1000) {
+            std::printf("{\"error\": \"the window did not show the 1000 rooms\"}\n");
+            return 1;
+        }
+        HWND bareList = twinControl(w.state.itemList, frame);
+        ShowWindow(bare, SW_HIDE);
+        const std::vector<std::wstring> lines = w.state.listLines;
+        std::vector<double> changed, unchanged, reference, changedHandler, unchangedHandler;
+        int version = 1;
+        for (int i = 0; i < rounds; ++i) {
+            version ^= 1;
+            refreshNow(w.state);
+            changed.push_back(deliverRefresh(w, lists[version], page));
+            changedHandler.push_back(handlerSeconds);
+            refreshNow(w.state);
+            unchanged.push_back(deliverRefresh(w, lists[version], page));
+            unchangedHandler.push_back(handlerSeconds);
+            double start = secondsNow();
+            SendMessageW(bareList, WM_SETREDRAW, FALSE, 0);
+            SendMessageW(bareList, LB_RESETCONTENT, 0, 0);
+            for (const std::wstring& line : lines)
+                SendMessageW(bareList, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+            SendMessageW(bareList, WM_SETREDRAW, TRUE, 0);
+            InvalidateRect(bareList, nullptr, TRUE);
+            paintNow(frame);
+            reference.push_back(secondsNow() - start);
+        }
+        printRecord("window", "rooms1000",
+                    {{"changed", median(changed)},
+                     {"unchanged", median(unchanged)},
+                     {"changedHandler", median(changedHandler)},
+                     {"unchangedHandler", median(unchangedHandler)},
+                     {"bare", median(reference)},
+                     {"rows", static_cast<double>(lines.size())}});
     }
     DestroyWindow(frame);
     DestroyWindow(w.window);

@@ -176,7 +176,7 @@ std::string historyReply(int count, int variant) {
     return out;
 }
 
-std::string roomsReply(int count) {
+std::string roomsReply(int count, int variant) {
     Random random(7u);
     std::string out = "[";
     for (int i = 0; i < count; ++i) {
@@ -184,7 +184,9 @@ std::string roomsReply(int count) {
         out += "{";
         member(out, "id", quoted("room-" + std::to_string(1000 + i)), true);
         member(out, "orgId", "\"org-north\"");
-        member(out, "title", quoted(std::string(roomTitles[random.pick(8)]) + " " + std::to_string(i + 1)));
+        std::string title = std::string(roomTitles[random.pick(8)]) + " " + std::to_string(i + 1);
+        if (i == count - 1 && variant != 0) title += u8" (изменено " + std::to_string(variant) + ")";
+        member(out, "title", quoted(title));
         member(out, "kind", quoted(roomKinds[random.pick(4)]));
         member(out, "canWrite", flag(random.chance(80)));
         member(out, "unread", std::to_string(random.pick(40)));

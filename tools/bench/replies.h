@@ -8,8 +8,8 @@
 // so two variants give a changed page and one variant twice an unchanged one.
 std::string historyReply(int count, int variant = 0);
 
-// A rooms list of `count` rooms.
-std::string roomsReply(int count);
+// A rooms list of `count` rooms; `variant` changes the last room's title.
+std::string roomsReply(int count, int variant = 0);
 
 // The accepted reply that costs the tokenizer most: an array of 32767 empty
 // arrays, 32768 values in all. Each closing bracket makes the tokenizer walk

@@ -163,6 +163,15 @@ int wmain(int argc, wchar_t** argv) {
     settle();
     save("tickets");
 
+    // Smallest, large and back to the first size: each control must be drawn whole.
+    const struct { const char* name; int width, height; } sizes[] = {
+        {"size-minimum", 1100, 650}, {"size-large", 1520, 990}, {"size-default", 1280, 820}};
+    for (const auto& size : sizes) {
+        SetWindowPos(state.window, nullptr, 0, 0, size.width, size.height, SWP_NOMOVE | SWP_NOZORDER);
+        pumpFor(700);
+        save(size.name);
+    }
+
     std::printf("done\n");
     DestroyWindow(state.window);
     return 0;

@@ -1,5 +1,7 @@
 #include "ui/dialogs/actions.h"
 #include "ui/main/composer.h"
+#include "ui/main/dispatch.h"
+#include "text/utf.h"
 #include "ui/main/ids.h"
 #include <windowsx.h>
 
@@ -13,8 +15,8 @@ ActionPage readActionPage(const JsonValue& history) {
     for (JsonIndex item : arrayElements(history, findMember(history, 0, "items"))) {
         MessageActions m;
         m.id = memberString(history, item, "id");
-        m.senderName = memberString(history, item, "senderName");
-        m.text = memberString(history, item, "text");
+        m.senderName = visibleText(memberString(history, item, "senderName"));
+        m.text = visibleText(memberString(history, item, "text"));
         m.canReply = memberBool(history, item, "canReply");
         m.canEdit = memberBool(history, item, "canEdit");
         m.canForward = memberBool(history, item, "canForward");
@@ -42,7 +44,8 @@ std::wstring selectorLine(size_t position, const MessageActions& message, bool d
     return std::to_wstring(position + 1) + L" · " + message.senderName + L" · " + excerpt;
 }
 
-ActionControls actionControlRules(bool busy, bool canWrite, bool replying, bool editing, const MessageActions* sel) {
+ActionControls actionControlRules(bool busy, bool canWrite, bool replying, bool editing, const MessageActions* sel,
+                                  bool savingEdit) {
     ActionControls c{};
     c.reply = !busy && sel && sel->canReply;
     c.more = !busy && !editing && sel && (sel->canReact || sel->canPin || sel->canDelete);
@@ -50,7 +53,9 @@ ActionControls actionControlRules(bool busy, bool canWrite, bool replying, bool 
     c.forward = !busy && sel && sel->canForward;
     c.cancelMode = !busy && (replying || editing);
     c.send = !busy && (canWrite || editing);
-    c.composer = (canWrite || editing) && !(busy && editing);
+    // Locked only while its own edit is being saved: what the operator types
+    // during any other job, a periodic refresh above all, must arrive.
+    c.composer = (canWrite || editing) && !(savingEdit && editing);
     c.attach = !busy && canWrite && !editing;
     c.sendCaption = editing ? L"Сохранить" : L"Отправить";
     return c;
@@ -99,7 +104,7 @@ void rebuildMessageActions(MainWindowState& state, const JsonValue& history) {
 }
 
 void resetMessageActions(MainWindowState& state) {
-    state.appliedHistory.clear();
+    forgetAppliedReplies(state);
     state.canWrite = false;
     state.actions.clear();
     state.selectorLines.clear();
@@ -109,8 +114,9 @@ void resetMessageActions(MainWindowState& state) {
 }
 
 void updateActionControls(MainWindowState& state) {
+    bool savingEdit = state.busy && state.runningKind == NetJobKind::EditMessage;
     ActionControls c = actionControlRules(state.busy, state.canWrite, !state.replyToId.empty(), !state.editId.empty(),
-                                          selectedMessage(state));
+                                          selectedMessage(state), savingEdit);
     enableControl(state.replyButton, c.reply);
     enableControl(state.moreButton, c.more);
     enableControl(state.editButton, c.edit);

@@ -24,7 +24,9 @@ struct ActionControls {
     const wchar_t* sendCaption;
 };
 
-ActionControls actionControlRules(bool busy, bool canWrite, bool replying, bool editing, const MessageActions* selected);
+// `savingEdit`: the job in flight is the save of the edit in progress.
+ActionControls actionControlRules(bool busy, bool canWrite, bool replying, bool editing, const MessageActions* selected,
+                                  bool savingEdit);
 
 // --- window side (main window thread) ---
 

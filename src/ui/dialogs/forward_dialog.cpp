@@ -1,5 +1,6 @@
 #include "app/selftest.h"
 #include "text/json.h"
+#include "text/utf.h"
 #include "ui/dialogs/dialogs.h"
 #include "ui/main/dispatch.h"
 
@@ -63,7 +64,7 @@ std::vector<ListRow> forwardTargets(const std::string& roomsJson) {
     JsonValue rooms = parse(std::string(roomsJson));
     std::vector<ListRow> targets;
     for (JsonIndex e : arrayElements(rooms, 0))
-        if (memberBool(rooms, e, "canWrite")) targets.push_back({memberString(rooms, e, "id"), memberString(rooms, e, "title"), L"", L""});
+        if (memberBool(rooms, e, "canWrite")) targets.push_back({memberString(rooms, e, "id"), visibleText(memberString(rooms, e, "title")), L"", L""});
     return targets;
 }
 

@@ -26,5 +26,26 @@ void onNetResult(MainWindowState& state, NetResult* result);
 // Timer 1.
 void onRefreshTimer(MainWindowState& state);
 
+// A command (control id) refused only because a refresh is in flight is kept
+// (one at most, the latest) and given again once that refresh's result has
+// been handled, unless the view changed meanwhile. False when nothing runs or
+// the running job is no refresh: the command is then refused as before.
+bool deferCommand(MainWindowState& state, int id);
+
+// Forgets the replies behind what is shown, so that the next refresh reads
+// them in full. Whatever empties a control filled from a reply calls it.
+void forgetAppliedReplies(MainWindowState& state);
+
+// Empties the conversation side (navigation, selector, files, transcript) and
+// shows `transcript` there; the composer's text is left to the caller.
+void clearConversation(MainWindowState& state, const wchar_t* transcript);
+
 // Everything that empties the conversation after a failed refresh.
 void clearConversationAfterFailure(MainWindowState& state);
+
+// Whether a page holds a message, not by `userName`, whose id is not shown yet.
+bool bringsNewMessage(const std::vector<std::wstring>& shownIds, const std::vector<MessageActions>& page,
+                      const std::wstring& userName);
+
+// Flashes the window's taskbar button until it comes forward; tests replace it.
+extern void (*flashTaskbar)(HWND window);

@@ -5,6 +5,7 @@
 #include "ui/main/ids.h"
 #include "ui/main/transcript.h"
 #include <richedit.h>
+#include <cstring>
 
 void resetHistoryNavigation(MainWindowState& s) {
     s.searchText.clear();
@@ -12,66 +13,151 @@ void resetHistoryNavigation(MainWindowState& s) {
     s.nextBefore.clear();
     s.cursorStack.clear();
     SetWindowTextW(s.searchEdit, L"");
-    EnableWindow(s.findButton, FALSE);
-    EnableWindow(s.olderButton, FALSE);
-    EnableWindow(s.newerButton, FALSE);
-    EnableWindow(s.latestButton, FALSE);
+    disablePagingButtons(s);
+}
+
+void disablePagingButtons(MainWindowState& s) {
+    enableControl(s.findButton, false);
+    enableControl(s.olderButton, false);
+    enableControl(s.newerButton, false);
+    enableControl(s.latestButton, false);
 }
 
 namespace {
+// A new page of the same conversation: the same reply bytes may come back
+// (a Find of the newest page), and they must be read again, since the paging
+// state they fill was just reset.
 void navigate(MainWindowState& s) {
     s.generation += 1;
+    forgetAppliedReplies(s);
     refreshNow(s);
 }
 
 
-// Puts the new text in by replacing only what changed: under Wine the rich
-// edit takes about a second to clear and refill a long page, while a new
-// message at the end costs almost nothing. The whole text is set when the
-// control does not hold exactly what was last written.
-bool patchTranscript(MainWindowState& s, const std::wstring& text) {
-    const size_t limit = 600000;
-    if (s.shownTranscript.empty() || s.shownTranscript.size() > limit || text.size() > limit) return false;
+// Every text reaches the transcript as plain text through a stream: handed
+// to WM_SETTEXT or EM_SETTEXTEX, a text that begins with "{\rtf" or "{urtf"
+// (a sender's name, a message) would be read as a rich text document.
+struct PlainSource {
+    const BYTE* next;
+    size_t left;
+};
+
+DWORD CALLBACK readPlainText(DWORD_PTR cookie, LPBYTE buffer, LONG wanted, LONG* given) {
+    auto* source = reinterpret_cast<PlainSource*>(cookie);
+    size_t room = wanted > 0 ? static_cast<size_t>(wanted) : 0;
+    size_t n = source->left < room ? source->left : room;
+    std::memcpy(buffer, source->next, n);
+    source->next += n;
+    source->left -= n;
+    *given = static_cast<LONG>(n);
+    return 0;
+}
+
+// The whole text, or (intoSelection) what replaces the selection.
+void streamPlainText(HWND view, const std::wstring& text, bool intoSelection) {
+    PlainSource source{reinterpret_cast<const BYTE*>(text.data()), text.size() * sizeof(wchar_t)};
+    EDITSTREAM stream{reinterpret_cast<DWORD_PTR>(&source), 0, readPlainText};
+    WPARAM format = SF_TEXT | SF_UNICODE | (intoSelection ? SFF_SELECTION : 0);
+    SendMessageW(view, EM_STREAMIN, format, reinterpret_cast<LPARAM>(&stream));
+}
+
+size_t heldLength(HWND view) {
     GETTEXTLENGTHEX count{GTL_NUMCHARS | GTL_PRECISE, 1200};
-    auto held = [&] {
-        return static_cast<size_t>(SendMessageW(s.transcriptView, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&count), 0));
-    };
-    if (held() != richEditLength(s.shownTranscript)) return false;
-    TextSpan span = changedSpan(s.shownTranscript, text);
-    // The replacement goes through the selection; the operator's own
+    return static_cast<size_t>(SendMessageW(view, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&count), 0));
+}
+
+// Puts the new text in by replacing only what changed: under Wine the rich
+// edit takes about a second to clear and refill a long page, while a message
+// leaving the top and one arriving at the end cost almost nothing. Nothing is
+// patched when the control does not hold exactly what was last written.
+bool patchTranscript(MainWindowState& s, const std::vector<TextSpan>& spans, const std::wstring& text) {
+    HWND view = s.transcriptView;
+    if (heldLength(view) != richEditLength(s.shownTranscript)) return false;
+    // The replacements go through the selection; the operator's own
     // selection comes back afterwards, moved along with the text behind it.
     DWORD from = 0, to = 0;
-    SendMessageW(s.transcriptView, EM_GETSEL, reinterpret_cast<WPARAM>(&from), reinterpret_cast<LPARAM>(&to));
-    SendMessageW(s.transcriptView, EM_SETSEL, span.start, span.end);
-    SETTEXTEX replace{ST_SELECTION, 1200};
-    SendMessageW(s.transcriptView, EM_SETTEXTEX, reinterpret_cast<WPARAM>(&replace),
-                 reinterpret_cast<LPARAM>(span.replacement.c_str()));
-    if (held() != richEditLength(text)) return false;
-    size_t inserted = richEditLength(span.replacement);
-    auto moved = [&](size_t position) {
-        if (position <= span.start) return position;
-        if (position >= span.end) return position - (span.end - span.start) + inserted;
-        return span.start + inserted;
-    };
-    SendMessageW(s.transcriptView, EM_SETSEL, moved(from), moved(to));
+    SendMessageW(view, EM_GETSEL, reinterpret_cast<WPARAM>(&from), reinterpret_cast<LPARAM>(&to));
+    // From the last span back, so the earlier ones keep their positions.
+    for (auto span = spans.rbegin(); span != spans.rend(); ++span) {
+        SendMessageW(view, EM_SETSEL, span->start, span->end);
+        streamPlainText(view, span->replacement, true);
+    }
+    if (heldLength(view) != richEditLength(text)) return false;
+    SendMessageW(view, EM_SETSEL, positionAfter(spans, from, PositionKind::caret),
+                 positionAfter(spans, to, PositionKind::caret));
     return true;
 }
 
-// Replaces the transcript keeping the reading position: the same first line
-// number comes back to the top, or the caret is shown when reading from the top.
-void writeTranscript(MainWindowState& s, const std::wstring& text) {
-    LRESULT firstLine = SendMessageW(s.transcriptView, EM_GETFIRSTVISIBLELINE, 0, 0);
-    SendMessageW(s.transcriptView, WM_SETREDRAW, FALSE, 0);
-    if (!patchTranscript(s, text)) SetWindowTextW(s.transcriptView, text.c_str());
-    if (firstLine > 0) {
-        LRESULT now = SendMessageW(s.transcriptView, EM_GETFIRSTVISIBLELINE, 0, 0);
-        SendMessageW(s.transcriptView, EM_LINESCROLL, 0, firstLine - now);
-    } else {
-        SendMessageW(s.transcriptView, EM_SETSEL, static_cast<WPARAM>(-1), -1);
-        SendMessageW(s.transcriptView, EM_SCROLLCARET, 0, 0);
+int topOf(HWND view, size_t position) {
+    POINTL point{};
+    SendMessageW(view, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&point), static_cast<LPARAM>(position));
+    return point.y;
+}
+
+// Where the operator reads: the first character of the top line, how far
+// down the view that line starts, and whether the newest message's last line
+// is in view.
+struct ReadingPlace {
+    size_t top;
+    int topY;
+    bool atEnd;
+};
+
+ReadingPlace readingPlace(const MainWindowState& s) {
+    HWND view = s.transcriptView;
+    ReadingPlace place{};
+    LRESULT line = SendMessageW(view, EM_GETFIRSTVISIBLELINE, 0, 0);
+    place.top = static_cast<size_t>(SendMessageW(view, EM_LINEINDEX, static_cast<WPARAM>(line), 0));
+    place.topY = topOf(view, place.top);
+    size_t last = s.shownTranscript.find_last_not_of(L"\r\n");
+    if (last == std::wstring::npos) {
+        place.atEnd = true;
+        return place;
     }
-    SendMessageW(s.transcriptView, WM_SETREDRAW, TRUE, 0);
-    InvalidateRect(s.transcriptView, nullptr, TRUE);
+    size_t position = richEditLength(s.shownTranscript.substr(0, last));
+    size_t held = heldLength(view);
+    RECT area{};
+    SendMessageW(view, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&area));
+    place.atEnd = topOf(view, position < held ? position : held) < area.bottom;
+    return place;
+}
+
+// The page shown: every view change and every paging step counts a new
+// generation; the search and the cursor also change when a sent message
+// takes the operator back to the latest page.
+std::wstring placeOf(const MainWindowState& s) {
+    return std::to_wstring(s.generation) + L"\n" + s.searchText + L"\n" + s.beforeCursor;
+}
+
+// Replaces the transcript keeping the reading place: the text at the top
+// stays at the top, a reader at the end stays at the end and sees what came,
+// and a page shown for the first time opens at its end.
+void writeTranscript(MainWindowState& s, const std::wstring& text) {
+    HWND view = s.transcriptView;
+    bool firstShowing = placeOf(s) != s.shownPlace;
+    ReadingPlace was = readingPlace(s);
+    const size_t limit = 600000;
+    std::vector<TextSpan> spans;
+    bool patchable = !s.shownTranscript.empty() && s.shownTranscript.size() <= limit && text.size() <= limit;
+    if (patchable) spans = changedSpans(s.shownTranscript, text);
+    SendMessageW(view, WM_SETREDRAW, FALSE, 0);
+    if (!patchable || !patchTranscript(s, spans, text)) streamPlainText(view, text, false);
+    if (firstShowing) {
+        SendMessageW(view, EM_SETSEL, static_cast<WPARAM>(-1), -1);
+        SendMessageW(view, EM_SCROLLCARET, 0, 0);
+    } else if (was.atEnd) {
+        SendMessageW(view, WM_VSCROLL, SB_BOTTOM, 0);
+    } else {
+        int moved = topOf(view, positionAfter(spans, was.top, PositionKind::character)) - was.topY;
+        if (moved != 0) {
+            POINT scroll{};
+            SendMessageW(view, EM_GETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&scroll));
+            scroll.y += moved;
+            SendMessageW(view, EM_SETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&scroll));
+        }
+    }
+    SendMessageW(view, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(view, nullptr, TRUE);
     s.shownTranscript = text;
 }
 }  // namespace
@@ -148,14 +234,15 @@ std::wstring applyHistoryPage(MainWindowState& s, const JsonValue& history) {
     // Compared with what was last written, not with the control's text: the
     // control keeps at most 600000 characters and would never match a longer page.
     if (page.text != s.shownTranscript) writeTranscript(s, page.text);
+    s.shownPlace = placeOf(s);
     enablePageControls(s);
     return page.text;
 }
 
-std::wstring reapplyHistoryPage(MainWindowState& s) {
+void reapplyHistoryPage(MainWindowState& s) {
+    s.shownPlace = placeOf(s);
     enablePaging(s);
     enablePageControls(s);
-    return s.shownTranscript;
 }
 
 LRESULT CALLBACK searchKeyFilter(HWND edit, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -173,6 +260,7 @@ LRESULT CALLBACK searchKeyFilter(HWND edit, UINT message, WPARAM wParam, LPARAM 
 
 void setTranscriptText(MainWindowState& s, const wchar_t* text) {
     s.shownTranscript = text;
-    s.appliedHistory.clear();
-    SetWindowTextW(s.transcriptView, text);
+    s.shownPlace.clear();
+    forgetAppliedReplies(s);
+    streamPlainText(s.transcriptView, text, false);
 }

@@ -5,6 +5,9 @@
 
 void resetHistoryNavigation(MainWindowState& state);
 
+// Find and the three paging buttons off (a job runs, or no page is shown).
+void disablePagingButtons(MainWindowState& state);
+
 void onFindCommand(MainWindowState& state);    // 141
 void onOlderCommand(MainWindowState& state);   // 142
 void onNewerCommand(MainWindowState& state);   // 143
@@ -16,7 +19,7 @@ std::wstring applyHistoryPage(MainWindowState& state, const JsonValue& history);
 
 // The same page once more: only what depends on the navigation and on the
 // job's start (the paging, file and composer controls) is set again.
-std::wstring reapplyHistoryPage(MainWindowState& state);
+void reapplyHistoryPage(MainWindowState& state);
 
 // Key filter of searchEdit: Enter finds.
 LRESULT CALLBACK searchKeyFilter(HWND edit, UINT message, WPARAM wParam, LPARAM lParam);

@@ -1,5 +1,6 @@
 #include "ui/main/layout.h"
 #include "ui/main/ids.h"
+#include <initializer_list>
 #include <richedit.h>
 
 namespace {
@@ -108,7 +109,23 @@ void layoutMainWindow(MainWindowState& state) {
     auto rects = layoutForClientSize(client.right - client.left, client.bottom - client.top);
     for (int i = 0; i < mainControlCount; ++i) {
         HWND control = controlHandle(state, i);
-        if (control)
-            MoveWindow(control, rects[i].left, rects[i].top, rects[i].width, rects[i].height, TRUE);
+        if (control) MoveWindow(control, rects[i].left, rects[i].top, rects[i].width, rects[i].height, FALSE);
     }
+    // The selectors' lists open as wide as the transcript above them, where
+    // excerpts and file names can be read; the boxes keep their places.
+    int listWidth = 0;
+    for (int i = 0; i < mainControlCount; ++i)
+        if (mainControls[i].handle == &MainWindowState::transcriptView) listWidth = rects[i].width;
+    for (HWND combo : {state.messageCombo, state.fileCombo}) {
+        // Wine refuses a width below the list's present one, which already
+        // holds the last width set: a width of 1 first takes the list back
+        // to the box's own width.
+        SendMessageW(combo, CB_SETDROPPEDWIDTH, 1, 0);
+        SendMessageW(combo, CB_SETDROPPEDWIDTH, static_cast<WPARAM>(listWidth), 0);
+    }
+    // The main window has no WS_CLIPCHILDREN: what a resize exposes of it is
+    // erased over the controls moved there, which are not told to draw again,
+    // and a control drawn at once is left half-covered by its neighbours' old
+    // places. Everything is drawn once the layout is done, parent first.
+    RedrawWindow(state.window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }

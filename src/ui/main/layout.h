@@ -21,6 +21,64 @@ struct ControlSpec {
 
 extern const ControlSpec mainControls[mainControlCount];
 
+// The order in which Tab moves the keyboard focus through the controls above:
+// reading order, the sign-in strip and the left column first, then the right
+// side top to bottom and left to right, the web link last. The main window is
+// no dialog, so no control carries WS_TABSTOP; this table alone decides.
+struct TabStop {
+    HWND MainWindowState::*handle;  // null for the action buttons
+    int actionIndex;                // 0..5 for the action buttons, else -1
+};
+
+inline constexpr TabStop mainTabOrder[] = {
+    {&MainWindowState::serverEdit, -1},
+    {&MainWindowState::loginEdit, -1},
+    {&MainWindowState::passwordEdit, -1},
+    {&MainWindowState::signInButton, -1},
+    {&MainWindowState::orgCombo, -1},
+    {&MainWindowState::modeTabs, -1},
+    {&MainWindowState::itemList, -1},
+    {&MainWindowState::newWorkButton, -1},
+    {&MainWindowState::reasonEdit, -1},
+    {&MainWindowState::createTicketButton, -1},
+    {&MainWindowState::staffCombo, -1},
+    {nullptr, 0}, {nullptr, 1}, {nullptr, 2}, {nullptr, 3}, {nullptr, 4}, {nullptr, 5},
+    {&MainWindowState::searchEdit, -1},
+    {&MainWindowState::findButton, -1},
+    {&MainWindowState::olderButton, -1},
+    {&MainWindowState::newerButton, -1},
+    {&MainWindowState::latestButton, -1},
+    {&MainWindowState::transcriptView, -1},
+    {&MainWindowState::messageCombo, -1},
+    {&MainWindowState::moreButton, -1},
+    {&MainWindowState::replyButton, -1},
+    {&MainWindowState::editButton, -1},
+    {&MainWindowState::forwardButton, -1},
+    {&MainWindowState::cancelModeButton, -1},
+    {&MainWindowState::fileCombo, -1},
+    {&MainWindowState::downloadButton, -1},
+    {&MainWindowState::composerEdit, -1},
+    {&MainWindowState::attachButton, -1},
+    {&MainWindowState::sendButton, -1},
+    {&MainWindowState::webButton, -1},
+};
+const int mainTabStopCount = static_cast<int>(sizeof mainTabOrder / sizeof mainTabOrder[0]);
+
+// Each control once, and none of the labels, which take no focus.
+constexpr bool tabOrderSound() {
+    for (int i = 0; i < mainTabStopCount; ++i) {
+        HWND MainWindowState::*h = mainTabOrder[i].handle;
+        if (h == &MainWindowState::statusLabel || h == &MainWindowState::headerLabel ||
+            h == &MainWindowState::hintLabel)
+            return false;
+        for (int j = i + 1; j < mainTabStopCount; ++j)
+            if (h == mainTabOrder[j].handle && mainTabOrder[i].actionIndex == mainTabOrder[j].actionIndex) return false;
+    }
+    return true;
+}
+static_assert(mainTabStopCount == mainControlCount - 3, "every control but the three labels is a tab stop");
+static_assert(tabOrderSound(), "each control is a tab stop once, no label is one");
+
 struct ControlRect {
     int left, top, width, height;
 };

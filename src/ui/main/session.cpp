@@ -4,7 +4,10 @@
 #include "ui/main/composer.h"
 #include "ui/main/dispatch.h"
 #include "ui/main/history.h"
+#include "ui/main/keyboard.h"
 #include "ui/main/transcript.h"
+#include "text/secret.h"
+#include "text/utf.h"
 #include <commctrl.h>
 
 namespace {
@@ -12,14 +15,10 @@ namespace {
 
 // What every deliberate view change does to the conversation side.
 void leaveConversation(MainWindowState& s) {
-    resetHistoryNavigation(s);
-    resetMessageActions(s);
     s.generation += 1;
     SetWindowTextW(s.composerEdit, L"");
-    EnableWindow(s.sendButton, FALSE);
-    EnableWindow(s.attachButton, FALSE);
+    clearConversation(s, L"");
     EnableWindow(s.composerEdit, FALSE);
-    setTranscriptText(s, L"");
 }
 
 void signIn(MainWindowState& s) {
@@ -33,29 +32,23 @@ void signIn(MainWindowState& s) {
 
 void signOut(MainWindowState& s) {
     startSignOutRequest(s.token, s.serverUrl);
+    wipeSecret(s.token);
     s.token.clear();
     s.orgId.clear();
     s.memberships.clear();
     SendMessageW(s.orgCombo, CB_RESETCONTENT, 0, 0);
     s.selectedId.clear();
-    s.roomId.clear();
     s.listRows.clear();
-    s.appliedList.clear();
     s.listLines.clear();
-    s.files.clear();
-    resetHistoryNavigation(s);
-    resetMessageActions(s);
     SendMessageW(s.itemList, LB_RESETCONTENT, 0, 0);
-    SendMessageW(s.fileCombo, CB_RESETCONTENT, 0, 0);
     SetWindowTextW(s.composerEdit, L"");
-    EnableWindow(s.sendButton, FALSE);
-    EnableWindow(s.attachButton, FALSE);
     s.generation += 1;
-    setTranscriptText(s, L"");
+    clearConversation(s, L"");
     SetWindowTextW(s.signInButton, L"Войти");
     ShowWindow(s.loginEdit, SW_SHOW);
     ShowWindow(s.passwordEdit, SW_SHOW);
     SetWindowTextW(s.statusLabel, L"Сеанс закрыт локально");
+    placeSignInFocus(s);
 }
 
 }  // namespace
@@ -69,17 +62,17 @@ void onSignInDone(MainWindowState& s, const NetResult& r) {
     s.token = r.value;
     JsonValue me = parse(std::string(r.meJson));
     JsonValue lines = parse(std::string(r.linesJson));
-    s.userName = memberString(me, findMember(me, 0, "user"), "name");
+    s.userName = visibleText(memberString(me, findMember(me, 0, "user"), "name"));
     s.memberships.clear();
     SendMessageW(s.orgCombo, CB_RESETCONTENT, 0, 0);
     for (JsonIndex m : arrayElements(me, findMember(me, 0, "memberships"))) {
-        ListRow row{memberString(me, m, "id"), memberString(me, m, "name"), L"", memberString(me, m, "role")};
+        ListRow row{memberString(me, m, "id"), visibleText(memberString(me, m, "name")), L"", memberString(me, m, "role")};
         SendMessageW(s.orgCombo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(row.label.c_str()));
         s.memberships.push_back(std::move(row));
     }
     s.lines.clear();
     for (JsonIndex l : arrayElements(lines, 0))
-        s.lines.push_back({memberString(lines, l, "id"), memberString(lines, l, "name"), L"", L""});
+        s.lines.push_back({memberString(lines, l, "id"), visibleText(memberString(lines, l, "name")), L"", L""});
     if (!s.memberships.empty()) {
         s.orgId = s.memberships[0].id;
         SendMessageW(s.orgCombo, CB_SETCURSEL, 0, 0);
@@ -90,6 +83,7 @@ void onSignInDone(MainWindowState& s, const NetResult& r) {
     SetWindowTextW(s.signInButton, L"Выйти");
     SetWindowTextW(s.statusLabel, (L"Вошли: " + s.userName).c_str());
     refreshNow(s);
+    placeSignInFocus(s);
 }
 
 void onOrgChange(MainWindowState& s) {

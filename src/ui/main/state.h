@@ -46,6 +46,11 @@ struct MainWindowState {
     WNDPROC composerProc = nullptr;
     WNDPROC searchProc = nullptr;
 
+    // The control that last had the keyboard focus, or where it goes once the
+    // window is active again: disabling the focused control (any job start
+    // does, to some buttons) or deactivating the window takes the focus away.
+    HWND lastFocus = nullptr;
+
     std::wstring serverUrl;
     std::wstring token;
     std::wstring userName;
@@ -55,6 +60,7 @@ struct MainWindowState {
     std::wstring roomId;
     int32_t generation = 0;
     bool busy = false;
+    int32_t runningKind = 0;   // the NetJobKind of the job in flight while busy
     bool refreshPending = false;
     bool modalOpen = false;
 
@@ -79,6 +85,9 @@ struct MainWindowState {
     // What was last written to transcriptView: the control cuts text at its
     // limit, so comparing with its own text would rewrite a long page forever.
     std::wstring shownTranscript;
+    // Which page that text is (view, search, cursor): the first showing of
+    // a page opens at its end, later ones keep the reading place.
+    std::wstring shownPlace;
 
     // The raw replies behind what the window shows: a refresh that brings the
     // same bytes again (most periodic ones) skips reading them.
@@ -89,6 +98,15 @@ struct MainWindowState {
     // A job confirmed in a dialog while another job ran, started when idle.
     std::unique_ptr<NetJob> deferredJob;
     int32_t deferredGeneration = 0;
+
+    // A command (a control id) given while a refresh was in flight: carried
+    // out once that refresh's result has been handled. Zero when none waits.
+    int deferredCommand = 0;
+    int32_t deferredCommandGeneration = 0;
+
+    // The generation of the page the transcript shows; a page of the same
+    // generation is a refresh of it, not the first showing of a view.
+    int32_t shownPageGeneration = -1;
 
     // The composer had the keyboard focus when a job start disabled it.
     bool composerHadFocus = false;

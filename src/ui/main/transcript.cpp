@@ -1,5 +1,8 @@
 #include "ui/main/transcript.h"
 #include "ui/main/panel.h"
+#include "text/utf.h"
+#include <string_view>
+#include <unordered_map>
 
 std::wstring transcriptTime(const std::wstring& createdAt) {
     if (createdAt.size() < 16) return createdAt;
@@ -46,8 +49,9 @@ TranscriptPage buildTranscript(const JsonValue& history) {
 
         std::wstring fileId = memberString(history, item, "fileId");
         if (!fileId.empty() && !memberBool(history, item, "fileExpired"))
-            page.files.push_back({fileId, memberString(history, item, "fileName"), L"", L""});
+            page.files.push_back({fileId, visibleText(memberString(history, item, "fileName")), L"", L""});
     }
+    page.text = visibleText(std::move(page.text));
     return page;
 }
 
@@ -91,6 +95,143 @@ TextSpan changedSpan(const std::wstring& before, const std::wstring& after) {
     return span;
 }
 
+namespace {
+// Lines end after their line feed; the last one may have none.
+std::vector<std::wstring_view> splitLines(const std::wstring& text) {
+    std::vector<std::wstring_view> lines;
+    size_t from = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == L'\n') {
+            lines.emplace_back(text.data() + from, i + 1 - from);
+            from = i + 1;
+        }
+    }
+    if (from < text.size()) lines.emplace_back(text.data() + from, text.size() - from);
+    return lines;
+}
+
+struct LineHunk {
+    size_t beforeFrom, beforeTo, afterFrom, afterTo;
+};
+
+// Lines of `a` removed and lines of `b` added by a shortest line edit (Myers),
+// as flags. False when more than `limit` lines would change.
+bool shortestEdit(const std::vector<int>& a, const std::vector<int>& b, int limit, std::vector<char>& removed,
+                  std::vector<char>& added) {
+    const int n = static_cast<int>(a.size()), m = static_cast<int>(b.size());
+    const int most = n + m < limit ? n + m : limit;
+    const int offset = most + 1;
+    std::vector<int> v(static_cast<size_t>(2 * most + 3), 0);
+    std::vector<std::vector<int>> trace;
+    int found = -1;
+    for (int d = 0; d <= most && found < 0; ++d) {
+        trace.push_back(v);
+        for (int k = -d; k <= d; k += 2) {
+            int x = (k == -d || (k != d && v[offset + k - 1] < v[offset + k + 1])) ? v[offset + k + 1]
+                                                                                   : v[offset + k - 1] + 1;
+            int y = x - k;
+            while (x < n && y < m && a[static_cast<size_t>(x)] == b[static_cast<size_t>(y)]) ++x, ++y;
+            v[offset + k] = x;
+            if (x >= n && y >= m) {
+                found = d;
+                break;
+            }
+        }
+    }
+    if (found < 0) return false;
+    removed.assign(a.size(), 0);
+    added.assign(b.size(), 0);
+    int x = n, y = m;
+    for (int d = found; d > 0; --d) {
+        const std::vector<int>& w = trace[static_cast<size_t>(d)];
+        int k = x - y;
+        int previous = (k == -d || (k != d && w[offset + k - 1] < w[offset + k + 1])) ? k + 1 : k - 1;
+        int px = w[offset + previous], py = px - previous;
+        x = px;
+        y = py;
+        // The step into the diagonal that followed is one line removed or added.
+        if (previous == k + 1) added[static_cast<size_t>(py)] = 1;
+        else removed[static_cast<size_t>(px)] = 1;
+    }
+    return true;
+}
+}  // namespace
+
+std::vector<TextSpan> changedSpans(const std::wstring& before, const std::wstring& after) {
+    std::vector<TextSpan> spans;
+    if (before == after) return spans;
+    std::vector<std::wstring_view> a = splitLines(before), b = splitLines(after);
+    // Lines as numbers: equal lines, equal numbers.
+    std::unordered_map<std::wstring_view, int> numbers;
+    std::vector<int> an, bn;
+    for (std::wstring_view line : a) an.push_back(numbers.emplace(line, static_cast<int>(numbers.size())).first->second);
+    for (std::wstring_view line : b) bn.push_back(numbers.emplace(line, static_cast<int>(numbers.size())).first->second);
+
+    std::vector<LineHunk> hunks;
+    std::vector<char> removed, added;
+    // Past a few hundred changed lines the page is another one: one span.
+    if (!shortestEdit(an, bn, 400, removed, added)) {
+        spans.push_back(changedSpan(before, after));
+        return spans;
+    }
+    size_t i = 0, j = 0;
+    while (i < a.size() || j < b.size()) {
+        if ((i < a.size() && removed[i]) || (j < b.size() && added[j])) {
+            LineHunk h{i, i, j, j};
+            while (i < a.size() && removed[i]) ++i;
+            while (j < b.size() && added[j]) ++j;
+            h.beforeTo = i;
+            h.afterTo = j;
+            // Lines only removed or only added slide up over equal lines: of
+            // equal headers and empty lines, the change starts where a message does.
+            size_t floorA = hunks.empty() ? 0 : hunks.back().beforeTo;
+            size_t floorB = hunks.empty() ? 0 : hunks.back().afterTo;
+            if (h.afterFrom == h.afterTo) {
+                while (h.beforeFrom > floorA && h.afterFrom > floorB && an[h.beforeFrom - 1] == an[h.beforeTo - 1])
+                    --h.beforeFrom, --h.beforeTo, --h.afterFrom, --h.afterTo;
+            } else if (h.beforeFrom == h.beforeTo) {
+                while (h.beforeFrom > floorA && h.afterFrom > floorB && bn[h.afterFrom - 1] == bn[h.afterTo - 1])
+                    --h.beforeFrom, --h.beforeTo, --h.afterFrom, --h.afterTo;
+            }
+            hunks.push_back(h);
+        } else {
+            ++i;
+            ++j;
+        }
+    }
+
+    // Rich edit positions where each line of `before` starts.
+    std::vector<size_t> lineStart(a.size() + 1, 0);
+    for (size_t k = 0; k < a.size(); ++k) lineStart[k + 1] = lineStart[k] + richEditLength(std::wstring(a[k]));
+    auto joined = [](const std::vector<std::wstring_view>& lines, size_t from, size_t to) {
+        std::wstring text;
+        for (size_t k = from; k < to; ++k) text += lines[k];
+        return text;
+    };
+    for (const LineHunk& h : hunks) {
+        TextSpan span = changedSpan(joined(a, h.beforeFrom, h.beforeTo), joined(b, h.afterFrom, h.afterTo));
+        span.start += lineStart[h.beforeFrom];
+        span.end += lineStart[h.beforeFrom];
+        spans.push_back(std::move(span));
+    }
+    return spans;
+}
+
+size_t positionAfter(const std::vector<TextSpan>& spans, size_t position, PositionKind kind) {
+    long long shift = 0;
+    for (const TextSpan& span : spans) {
+        bool ahead = kind == PositionKind::caret ? position <= span.start : position < span.start;
+        if (ahead) break;
+        long long inserted = static_cast<long long>(richEditLength(span.replacement));
+        if (position < span.end) {
+            long long start = static_cast<long long>(span.start) + shift;
+            return static_cast<size_t>(kind == PositionKind::caret ? start + inserted : start);
+        }
+        shift += inserted - static_cast<long long>(span.end - span.start);
+    }
+    return static_cast<size_t>(static_cast<long long>(position) + shift);
+}
+
 std::wstring connectedLine(const std::wstring& userName, size_t stackDepth, const std::wstring& searchText) {
     std::wstring line = L"Подключено · " + userName + L" · Страница " + std::to_wstring(stackDepth + 1);
     if (!searchText.empty()) line += L" · Поиск: " + searchText;
@@ -106,7 +247,7 @@ std::vector<ListRow> readListRows(const JsonValue& list, int mode, std::vector<s
     for (JsonIndex e : arrayElements(list, array)) {
         ListRow row;
         row.id = memberString(list, e, "id");
-        row.label = memberString(list, e, mode == 0 ? "title" : "subject");
+        row.label = visibleText(memberString(list, e, mode == 0 ? "title" : "subject"));
         row.ref = memberString(list, e, mode == 0 ? "id" : "roomId");
         row.tag = memberString(list, e, "kind");
         if (lines) {

@@ -32,6 +32,18 @@ size_t richEditLength(const std::wstring& text);
 // pair or a surrogate pair.
 TextSpan changedSpan(const std::wstring& before, const std::wstring& after);
 
+// Every change that turns `before` into `after`, found line by line: a
+// message leaving the top and one arriving at the end are two spans, not
+// one span over the whole page. In order, apart, in positions of `before`.
+std::vector<TextSpan> changedSpans(const std::wstring& before, const std::wstring& after);
+
+// What a position of the text before names, carried through the spans.
+// A character replaced goes to the start of its replacement (and one right
+// behind an insertion moves on with the text); a caret inside a replaced
+// part goes to the replacement's end, one just before it stays there.
+enum class PositionKind { character, caret };
+size_t positionAfter(const std::vector<TextSpan>& spans, size_t position, PositionKind kind);
+
 // "Подключено · <name> · Страница <n>[ · Поиск: <q>] · Ctrl+Enter — отправить"
 std::wstring connectedLine(const std::wstring& userName, size_t stackDepth, const std::wstring& searchText);
 

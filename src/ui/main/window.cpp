@@ -7,6 +7,7 @@
 #include "ui/main/dispatch.h"
 #include "ui/main/history.h"
 #include "ui/main/ids.h"
+#include "ui/main/keyboard.h"
 #include "ui/main/layout.h"
 #include "ui/main/session.h"
 #include "ui/main/work_panel.h"
@@ -33,6 +34,27 @@ HWND createMainWindow(HINSTANCE instance, MainWindowState& state) {
                            1280, 820, nullptr, nullptr, instance, &state);
 }
 
+void setUpControl(HWND control, const ControlSpec& row, HFONT font) {
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    if (row.cueBanner) SendMessageW(control, EM_SETCUEBANNER, FALSE, reinterpret_cast<LPARAM>(row.cueBanner));
+    if (row.textLimit > 0) {
+        if (row.handle == &MainWindowState::transcriptView)
+            SendMessageW(control, EM_EXLIMITTEXT, 0, row.textLimit);
+        else
+            SendMessageW(control, EM_LIMITTEXT, row.textLimit, 0);
+    }
+    if (row.handle == &MainWindowState::modeTabs) {
+        const wchar_t* tabs[] = {L"Чаты", L"Обращения", L"Заявки"};
+        for (const wchar_t* tab : tabs) {
+            TCITEMW item{};
+            item.mask = TCIF_TEXT;
+            item.pszText = const_cast<wchar_t*>(tab);
+            LRESULT count = SendMessageW(control, TCM_GETITEMCOUNT, 0, 0);
+            SendMessageW(control, TCM_INSERTITEMW, static_cast<WPARAM>(count), reinterpret_cast<LPARAM>(&item));
+        }
+    }
+}
+
 namespace {
 
 void createControls(MainWindowState& state, HINSTANCE instance) {
@@ -43,24 +65,7 @@ void createControls(MainWindowState& state, HINSTANCE instance) {
                                        state.window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(row.id)), instance,
                                        nullptr);
         controlHandle(state, i) = control;
-        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(state.uiFont), TRUE);
-        if (row.cueBanner) SendMessageW(control, EM_SETCUEBANNER, FALSE, reinterpret_cast<LPARAM>(row.cueBanner));
-        if (row.textLimit > 0) {
-            if (row.handle == &MainWindowState::transcriptView)
-                SendMessageW(control, EM_EXLIMITTEXT, 0, row.textLimit);
-            else
-                SendMessageW(control, EM_LIMITTEXT, row.textLimit, 0);
-        }
-        if (row.handle == &MainWindowState::modeTabs) {
-            const wchar_t* tabs[] = {L"Чаты", L"Обращения", L"Заявки"};
-            for (const wchar_t* tab : tabs) {
-                TCITEMW item{};
-                item.mask = TCIF_TEXT;
-                item.pszText = const_cast<wchar_t*>(tab);
-                LRESULT count = SendMessageW(control, TCM_GETITEMCOUNT, 0, 0);
-                SendMessageW(control, TCM_INSERTITEMW, static_cast<WPARAM>(count), reinterpret_cast<LPARAM>(&item));
-            }
-        }
+        setUpControl(control, row, state.uiFont);
     }
     state.composerProc = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrW(state.composerEdit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(composerKeyFilter)));
@@ -87,14 +92,49 @@ bool idle(const MainWindowState& s) { return !s.busy; }
 
 int composerLength(const MainWindowState& s) { return GetWindowTextLengthW(s.composerEdit); }
 
+// The commands that start work of their own: the condition each needs besides
+// an idle window, and the command itself.
+bool workCommandApplies(const MainWindowState& s, int id) {
+    switch (id) {
+    case ID_SEND: return !s.roomId.empty() && composerLength(s) > 0;
+    case ID_NEW_WORK: return !s.token.empty();
+    case ID_CREATE_TICKET: return s.canDispatch && s.mode == 1;
+    case ID_ATTACH: return !s.roomId.empty();
+    case ID_DOWNLOAD: {
+        LRESULT row = SendMessageW(s.fileCombo, CB_GETCURSEL, 0, 0);
+        return row >= 0 && static_cast<size_t>(row) < s.files.size();
+    }
+    default: return id >= ID_ACTION_FIRST && id <= ID_ACTION_LAST && !s.selectedId.empty();
+    }
+}
+
+void runWorkCommand(MainWindowState& s, int id) {
+    switch (id) {
+    case ID_SEND: onSendCommand(s); break;
+    case ID_NEW_WORK: onNewWorkCommand(s); break;
+    case ID_CREATE_TICKET: onCreateTicketCommand(s); break;
+    case ID_ATTACH: onAttachCommand(s); break;
+    case ID_DOWNLOAD: onDownloadCommand(s); break;
+    default: onWorkActionCommand(s, id - ID_ACTION_FIRST); break;
+    }
+}
+
+// Such a command given while a refresh runs waits for its result instead of
+// being lost (a refresh is due every few seconds, and the operator cannot tell).
+void onWorkCommand(MainWindowState& s, int id) {
+    if (!workCommandApplies(s, id)) return;
+    if (idle(s)) runWorkCommand(s, id);
+    else deferCommand(s, id);
+}
+
 void onCommand(MainWindowState& s, int id, int code) {
     switch (id) {
     case ID_SIGN_IN: onSignInCommand(s); break;
     case ID_ORG_COMBO:
         if (code == CBN_SELCHANGE && SendMessageW(s.orgCombo, CB_GETCURSEL, 0, 0) >= 0) onOrgChange(s);
         break;
-    case ID_SEND:
-        if (idle(s) && !s.roomId.empty() && composerLength(s) > 0) onSendCommand(s);
+    case ID_SEND: case ID_NEW_WORK: case ID_CREATE_TICKET: case ID_ATTACH: case ID_DOWNLOAD:
+        onWorkCommand(s, id);
         break;
     case ID_ITEM_LIST:
         if (code == LBN_SELCHANGE) {
@@ -102,21 +142,7 @@ void onCommand(MainWindowState& s, int id, int code) {
             if (row >= 0 && static_cast<size_t>(row) < s.listRows.size()) onRowChange(s);
         }
         break;
-    case ID_NEW_WORK:
-        if (idle(s) && !s.token.empty()) onNewWorkCommand(s);
-        break;
     case ID_WEB: openWebInterface(s); break;
-    case ID_CREATE_TICKET:
-        if (idle(s) && s.canDispatch && s.mode == 1) onCreateTicketCommand(s);
-        break;
-    case ID_ATTACH:
-        if (idle(s) && !s.roomId.empty()) onAttachCommand(s);
-        break;
-    case ID_DOWNLOAD: {
-        LRESULT row = SendMessageW(s.fileCombo, CB_GETCURSEL, 0, 0);
-        if (idle(s) && row >= 0 && static_cast<size_t>(row) < s.files.size()) onDownloadCommand(s);
-        break;
-    }
     case ID_FIND: case ID_OLDER: case ID_NEWER: case ID_LATEST:
         if (!idle(s) || s.roomId.empty()) break;
         if (id == ID_FIND) onFindCommand(s);
@@ -141,8 +167,7 @@ void onCommand(MainWindowState& s, int id, int code) {
         if (idle(s)) openMessageActionsMenu(s);
         break;
     default:
-        if (id >= ID_ACTION_FIRST && id <= ID_ACTION_LAST && idle(s) && !s.selectedId.empty())
-            onWorkActionCommand(s, id - ID_ACTION_FIRST);
+        if (id >= ID_ACTION_FIRST && id <= ID_ACTION_LAST) onWorkCommand(s, id);
         break;
     }
 }
@@ -179,6 +204,9 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         }
         switch (message) {
         case WM_SIZE: layoutMainWindow(*state); return 0;
+        case WM_ACTIVATE:
+            if (onMainWindowActivate(*state, wParam)) return 0;
+            return DefWindowProcW(window, message, wParam, lParam);
         case WM_NOTIFY: {
             auto* header = reinterpret_cast<NMHDR*>(lParam);
             if (header->hwndFrom == state->modeTabs && header->code == TCN_SELCHANGE) {

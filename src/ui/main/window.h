@@ -13,3 +13,8 @@ HWND createMainWindow(HINSTANCE instance, MainWindowState& state);
 
 // Runs the layout once; exposed for start-up.
 void layoutMainWindow(MainWindowState& state);
+
+// What a freshly created control of the table needs besides its creation:
+// the font, its cue banner, its text limit, the tab items.
+struct ControlSpec;
+void setUpControl(HWND control, const ControlSpec& row, HFONT font);

@@ -5,6 +5,7 @@
 #include "ui/main/dispatch.h"
 #include "ui/main/history.h"
 #include "ui/main/panel.h"
+#include "text/utf.h"
 #include <commctrl.h>
 #include <shellapi.h>
 
@@ -17,7 +18,8 @@ void applyWorkItem(MainWindowState& s, const JsonValue& w) {
     s.canDispatch = memberBool(w, 0, "dispatch");
     s.isAssigned = memberBool(w, 0, "assigned");
     EnableWindow(s.createTicketButton, s.canDispatch && s.mode == 1 && memberString(w, 0, "ticketId").empty());
-    std::wstring header = memberString(w, item, "subject") + L" — " + statusLabelFor(memberString(w, item, "status"));
+    std::wstring header =
+        visibleText(memberString(w, item, "subject")) + L" — " + statusLabelFor(memberString(w, item, "status"));
     SetWindowTextW(s.headerLabel, header.c_str());
 
     std::wstring remembered;
@@ -26,7 +28,7 @@ void applyWorkItem(MainWindowState& s, const JsonValue& w) {
     std::vector<ListRow> staff;
     int selection = 0;
     for (JsonIndex e : arrayElements(w, findMember(w, 0, "staff"))) {
-        staff.push_back({memberString(w, e, "id"), memberString(w, e, "name"), L"", L""});
+        staff.push_back({memberString(w, e, "id"), visibleText(memberString(w, e, "name")), L"", L""});
         if (!remembered.empty() && staff.back().id == remembered) selection = static_cast<int>(staff.size() - 1);
     }
     bool same = staff.size() == s.staff.size() &&

@@ -1,0 +1,28 @@
+#include "text/secret.h"
+
+#include <windows.h>
+
+void wipeSecret(void* data, size_t size) {
+    if (!data || size == 0) return;
+    SecureZeroMemory(data, size);
+}
+
+void wipeSecret(std::string& text) {
+    if (!text.empty()) wipeSecret(&text[0], text.size());
+}
+
+void wipeSecret(std::wstring& text) {
+    if (!text.empty()) wipeSecret(&text[0], text.size() * sizeof(wchar_t));
+}
+
+void appendSecret(std::string& to, const char* data, size_t size) {
+    if (to.size() + size > to.capacity()) {
+        // std::string would free the old storage unwiped when it grows.
+        std::string grown;
+        grown.reserve((to.size() + size) * 2);
+        grown = to;
+        wipeSecret(&to[0], to.size());
+        to.swap(grown);
+    }
+    to.append(data, size);
+}

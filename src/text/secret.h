@@ -1,0 +1,14 @@
+// Wiping memory that held a secret (a password, a token, a sign-in reply)
+// before it goes back to the heap: the program's one way to do it.
+#pragma once
+#include <cstddef>
+#include <string>
+
+// Overwrites with zeros in a way the compiler may not drop.
+void wipeSecret(void* data, size_t size);
+void wipeSecret(std::string& text);
+void wipeSecret(std::wstring& text);
+
+// Appends to a buffer that may hold a secret: when it must grow, the old
+// storage is wiped before it is released.
+void appendSecret(std::string& to, const char* data, size_t size);
