@@ -1,6 +1,7 @@
 """Runs the real kesta.exe under Wine against a fresh local support server."""
 import json
 import os
+import shutil
 import signal
 import subprocess
 import sys
@@ -39,6 +40,9 @@ class Server:
         with urllib.request.urlopen(request, timeout=10) as reply:
             return json.loads(reply.read().decode("utf-8") or "{}")
 
+    def set_password(self, login, password):
+        self.post("/__test/password", {"login": login, "password": password})
+
     def state(self):
         return self.get("/__test/state")
 
@@ -59,11 +63,13 @@ def windows_path(path):
 
 
 class Run:
-    def __init__(self, code, report, elapsed, raw):
+    def __init__(self, code, report, elapsed, raw, output=b"", left=()):
         self.code = code
         self.report = report
         self.elapsed = elapsed
         self.raw = raw
+        self.output = output    # standard output and standard error
+        self.left = list(left)  # what the run left in its working folder besides the report
 
 
 def run_kesta(args, stdin=b"", timeout=150):
@@ -77,8 +83,10 @@ def run_kesta(args, stdin=b"", timeout=150):
     env.setdefault("WINEDEBUG", "-all")
     env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=")
     started = time.monotonic()
+    # The run's working folder is the report's folder, so whatever else it
+    # writes there is seen.
     completed = subprocess.run([WINE_RUN, EXE] + args, input=stdin, stdout=subprocess.PIPE,
-                               stderr=subprocess.PIPE, timeout=timeout, env=env)
+                               stderr=subprocess.PIPE, timeout=timeout, env=env, cwd=folder)
     elapsed = time.monotonic() - started
     raw = None
     parsed = None
@@ -87,8 +95,9 @@ def run_kesta(args, stdin=b"", timeout=150):
             raw = f.read()
         parsed = json.loads(raw.decode("ascii"))
         os.remove(report)
-    os.rmdir(folder)
-    return Run(completed.returncode, parsed, elapsed, raw)
+    left = sorted(os.listdir(folder))
+    shutil.rmtree(folder)
+    return Run(completed.returncode, parsed, elapsed, raw, completed.stdout + completed.stderr, left)
 
 
 REPORT_KEYS = ["result", "nativeUi", "messageRoundTrip", "messageModeration", "messageActions",
