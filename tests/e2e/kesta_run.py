@@ -84,9 +84,13 @@ def run_kesta(args, stdin=b"", timeout=150):
     env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=")
     started = time.monotonic()
     # The run's working folder is the report's folder, so whatever else it
-    # writes there is seen.
-    completed = subprocess.run([WINE_RUN, EXE] + args, input=stdin, stdout=subprocess.PIPE,
-                               stderr=subprocess.PIPE, timeout=timeout, env=env, cwd=folder)
+    # writes there is seen. Its output goes to a file, not a pipe: a Wine
+    # service started by the run would hold a pipe open long after it ended.
+    with tempfile.TemporaryFile() as output:
+        completed = subprocess.run([WINE_RUN, EXE] + args, input=stdin, stdout=output, stderr=subprocess.STDOUT,
+                                   timeout=timeout, env=env, cwd=folder)
+        output.seek(0)
+        printed = output.read()
     elapsed = time.monotonic() - started
     raw = None
     parsed = None
@@ -97,7 +101,7 @@ def run_kesta(args, stdin=b"", timeout=150):
         os.remove(report)
     left = sorted(os.listdir(folder))
     shutil.rmtree(folder)
-    return Run(completed.returncode, parsed, elapsed, raw, completed.stdout + completed.stderr, left)
+    return Run(completed.returncode, parsed, elapsed, raw, printed, left)
 
 
 REPORT_KEYS = ["result", "nativeUi", "messageRoundTrip", "messageModeration", "messageActions",
