@@ -75,13 +75,27 @@ std::wstring newIdempotencyKey() {
     return text;
 }
 
-std::wstring headerBlock(const HttpRequest& request) {
-    std::wstring headers = L"X-Kesta-Client: 1\r\n";
-    if (!request.token.empty()) headers += L"Authorization: Bearer " + request.token + L"\r\n";
+// The block carries the token: it is built in one allocation, with no
+// temporaries, and wiped once sent, so no copy of it goes back to the heap.
+struct HeaderBlock {
+    std::wstring text;
+    ~HeaderBlock() { wipeSecret(text); }
+};
+
+void fillHeaderBlock(const HttpRequest& request, std::wstring& headers) {
+    headers.reserve(200 + request.token.size());
+    headers += L"X-Kesta-Client: 1\r\n";
+    if (!request.token.empty()) {
+        headers += L"Authorization: Bearer ";
+        headers += request.token;
+        headers += L"\r\n";
+    }
     if (!request.body.empty()) headers += L"Content-Type: application/json\r\n";
-    if (request.method == L"POST" && request.path.find(L"/messages") != std::wstring::npos)
-        headers += L"Idempotency-Key: " + newIdempotencyKey() + L"\r\n";
-    return headers;
+    if (request.method == L"POST" && request.path.find(L"/messages") != std::wstring::npos) {
+        headers += L"Idempotency-Key: ";
+        headers += newIdempotencyKey();
+        headers += L"\r\n";
+    }
 }
 
 // A server that closes the connection early can make WinHTTP report a clean
@@ -195,11 +209,12 @@ bool sendUpload(HINTERNET call, const HttpRequest& request, const std::wstring& 
 }
 
 bool sendRequest(HINTERNET call, const HttpRequest& request, ChunkBuffer& buffer) {
-    std::wstring headers = headerBlock(request);
-    if (!request.uploadPath.empty()) return sendUpload(call, request, headers, buffer);
+    HeaderBlock headers;
+    fillHeaderBlock(request, headers.text);
+    if (!request.uploadPath.empty()) return sendUpload(call, request, headers.text, buffer);
     void* data = request.body.empty() ? WINHTTP_NO_REQUEST_DATA : const_cast<char*>(request.body.data());
     DWORD length = static_cast<DWORD>(request.body.size());
-    return WinHttpSendRequest(call, headers.c_str(), static_cast<DWORD>(-1), data, length, length, 0) != FALSE;
+    return WinHttpSendRequest(call, headers.text.c_str(), static_cast<DWORD>(-1), data, length, length, 0) != FALSE;
 }
 
 // Reads the body into `collected`, or into the download's temporary file,

@@ -1,6 +1,7 @@
 """Runs the real kesta.exe under Wine against a fresh local support server."""
 import json
 import os
+import shutil
 import signal
 import subprocess
 import sys
@@ -39,6 +40,9 @@ class Server:
         with urllib.request.urlopen(request, timeout=10) as reply:
             return json.loads(reply.read().decode("utf-8") or "{}")
 
+    def set_password(self, login, password):
+        self.post("/__test/password", {"login": login, "password": password})
+
     def state(self):
         return self.get("/__test/state")
 
@@ -59,11 +63,13 @@ def windows_path(path):
 
 
 class Run:
-    def __init__(self, code, report, elapsed, raw):
+    def __init__(self, code, report, elapsed, raw, output=b"", left=()):
         self.code = code
         self.report = report
         self.elapsed = elapsed
         self.raw = raw
+        self.output = output    # standard output and standard error
+        self.left = list(left)  # what the run left in its working folder besides the report
 
 
 def run_kesta(args, stdin=b"", timeout=150, exe=EXE, prefix=None):
@@ -80,8 +86,14 @@ def run_kesta(args, stdin=b"", timeout=150, exe=EXE, prefix=None):
     if prefix:
         env["KESTA_WINEPREFIX"] = prefix
     started = time.monotonic()
-    completed = subprocess.run([WINE_RUN, exe] + args, input=stdin, stdout=subprocess.PIPE,
-                               stderr=subprocess.PIPE, timeout=timeout, env=env)
+    # The run's working folder is the report's folder, so whatever else it
+    # writes there is seen. Its output goes to a file, not a pipe: a Wine
+    # service started by the run would hold a pipe open long after it ended.
+    with tempfile.TemporaryFile() as output:
+        completed = subprocess.run([WINE_RUN, exe] + args, input=stdin, stdout=output, stderr=subprocess.STDOUT,
+                                   timeout=timeout, env=env, cwd=folder)
+        output.seek(0)
+        printed = output.read()
     elapsed = time.monotonic() - started
     raw = None
     parsed = None
@@ -90,8 +102,9 @@ def run_kesta(args, stdin=b"", timeout=150, exe=EXE, prefix=None):
             raw = f.read()
         parsed = json.loads(raw.decode("ascii"))
         os.remove(report)
-    os.rmdir(folder)
-    return Run(completed.returncode, parsed, elapsed, raw)
+    left = sorted(os.listdir(folder))
+    shutil.rmtree(folder)
+    return Run(completed.returncode, parsed, elapsed, raw, printed, left)
 
 
 REPORT_KEYS = ["result", "nativeUi", "messageRoundTrip", "messageModeration", "messageActions",

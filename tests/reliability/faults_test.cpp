@@ -97,7 +97,7 @@ TEST_CASE("the server is unreachable, drops or cuts the connection") {
 }
 
 TEST_CASE("a stalled server: no head, or a body that trickles") {
-    SUBCASE("head never sent; the window answers within 50 ms meanwhile") {
+    SUBCASE("head never sent; the window answers within 250 ms meanwhile") {
         ProbeTotals totals;
         Scenario s;
         s.tried = "response head never sent";
@@ -110,12 +110,14 @@ TEST_CASE("a stalled server: no head, or a body that trickles") {
         TableRow row("responsiveness",
                      "timer ticks, a command and a text query sent from another thread while a job waits on a "
                      "silent server",
-                     "every one answered within 50 ms");
+                     "every one answered within 250 ms");
         row.note = std::to_string(totals.answered.load()) + " answered, worst " +
                    std::to_string(totals.worstMicros.load() / 1000) + " ms";
         HOLDS(row, totals.answered.load() > 100);
         HOLDS_EQ(row, totals.unanswered.load(), 0);
-        HOLDS(row, totals.worstMicros.load() < 50000);
+        // A blocked window stalls for seconds; 250 ms tells that apart from a
+        // loaded machine's scheduling.
+        HOLDS(row, totals.worstMicros.load() < 250000);
     }
     SUBCASE("gaps in the body longer than the receive time-out") {
         Scenario s;

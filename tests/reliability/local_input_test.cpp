@@ -180,7 +180,7 @@ TEST_CASE("standard input that stays silent") {
 
     SUBCASE("the window answers while it waits; the sign-in follows the late data") {
         TableRow row("bad local input", "standard input a pipe that stays silent for 1.5 s, then brings the sign-in",
-                     "the window answers within 50 ms all the while; the sign-in then goes on");
+                     "the window answers within 250 ms all the while; the sign-in then goes on");
         SilentPipe pipe;
         std::atomic<int> answered{0}, unanswered{0};
         std::atomic<unsigned long long> worst{0};
@@ -195,7 +195,7 @@ TEST_CASE("standard input that stays silent") {
             while (nowMs() < end) {
                 unsigned long long before = nowMs();
                 DWORD_PTR answer = 0;
-                if (SendMessageTimeoutW(w.window, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, 50, &answer)) ++answered;
+                if (SendMessageTimeoutW(w.window, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, 250, &answer)) ++answered;
                 else ++unanswered;
                 if (nowMs() - before > worst) worst = nowMs() - before;
                 Sleep(20);

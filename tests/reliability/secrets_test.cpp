@@ -9,6 +9,7 @@
 #include "net/jobs.h"
 #include "ui/main/ids.h"
 
+#include <malloc.h>
 #include <mutex>
 
 namespace {
@@ -59,6 +60,166 @@ std::vector<std::string> tokensSeen() {
         }
     });
     return tokens;
+}
+
+
+// A secret the test must find in memory without holding it itself: kept
+// masked with a key per position and compared unmasked on the fly, so that
+// no copy of the test's own lies where the scan looks.
+struct Needle {
+    std::vector<unsigned char> masked;
+    static unsigned char key(size_t i) { return static_cast<unsigned char>(0xA5 ^ (i * 29)); }
+    void add(unsigned char byte) { masked.push_back(static_cast<unsigned char>(byte ^ key(masked.size()))); }
+    unsigned char at(size_t i) const { return static_cast<unsigned char>(masked[i] ^ key(i)); }
+    bool matches(const unsigned char* p) const {
+        for (size_t i = 0; i < masked.size(); ++i)
+            if ((p[i] ^ key(i)) != masked[i]) return false;
+        return true;
+    }
+};
+
+// The ASCII secret as UTF-8 and as UTF-16 bytes.
+struct Secret {
+    Needle narrow, wide;
+    size_t size() const { return narrow.masked.size(); }
+    wchar_t at(size_t i) const { return static_cast<wchar_t>(narrow.at(i)); }
+    void add(char c) {
+        narrow.add(static_cast<unsigned char>(c));
+        wide.add(static_cast<unsigned char>(c));
+        wide.add(0);
+    }
+};
+
+// Letters and digits no data set holds, made at run time.
+Secret uniquePassword() {
+    Secret secret;
+    unsigned seed = GetTickCount() ^ GetCurrentProcessId() * 2654435761u;
+    for (int i = 0; i < 28; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        secret.add("ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmnopqrstuvwxyz23456789"[(seed >> 16) % 57]);
+    }
+    return secret;
+}
+
+// Gives the secret to the local server as the account's password through a
+// plain socket whose buffer is wiped, so the program's transport never sees it.
+bool setServerPassword(const wchar_t* login, const Secret& password) {
+    std::vector<char> request;
+    request.reserve(1024);
+    std::string body = "{\"login\":\"" + utf8(login) + "\",\"password\":\"";
+    const size_t bodyLength = body.size() + password.size() + 2;
+    std::string head = "POST /__test/password HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+                       "Content-Type: application/json\r\nContent-Length: " + std::to_string(bodyLength) + "\r\n\r\n";
+    request.insert(request.end(), head.begin(), head.end());
+    request.insert(request.end(), body.begin(), body.end());
+    for (size_t i = 0; i < password.size(); ++i) request.push_back(static_cast<char>(password.at(i)));
+    request.push_back('"');
+    request.push_back('}');
+    std::string reply;
+    offUiThread([&] {
+        SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<u_short>(serverPort()));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            send(s, request.data(), static_cast<int>(request.size()), 0) == static_cast<int>(request.size())) {
+            char buffer[512];
+            int got = 0;
+            while ((got = recv(s, buffer, sizeof buffer, 0)) > 0) reply.append(buffer, static_cast<size_t>(got));
+        }
+        closesocket(s);
+    });
+    SecureZeroMemory(request.data(), request.size());
+    return reply.rfind("HTTP/1.1 200", 0) == 0 || reply.rfind("HTTP/1.0 200", 0) == 0;
+}
+
+struct Hit {
+    const void* at;
+    const char* form;
+};
+
+// Every committed, private, readable page of the process, read in place.
+void scanPrivateMemory(const Secret& secret, std::vector<Hit>& hits) {
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    auto* address = static_cast<unsigned char*>(system.lpMinimumApplicationAddress);
+    MEMORY_BASIC_INFORMATION region;
+    while (address < system.lpMaximumApplicationAddress && VirtualQuery(address, &region, sizeof region)) {
+        const DWORD readable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
+                               PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+        auto* base = static_cast<unsigned char*>(region.BaseAddress);
+        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE && (region.Protect & readable) &&
+            !(region.Protect & (PAGE_GUARD | PAGE_NOACCESS))) {
+            for (const Needle* needle : {&secret.narrow, &secret.wide}) {
+                const size_t n = needle->masked.size();
+                const unsigned char first = needle->at(0);
+                for (size_t i = 0; i + n <= region.RegionSize; ++i)
+                    if (base[i] == first && needle->matches(base + i))
+                        hits.push_back(Hit{base + i, needle == &secret.narrow ? "UTF-8" : "UTF-16"});
+            }
+        }
+        address = base + region.RegionSize;
+    }
+}
+
+// The heap of ucrtbase.dll, whose malloc Wine's own DLLs (WinHTTP among them)
+// use; the program's C runtime is msvcrt.dll, with a heap of its own.
+HANDLE wineDllHeap() {
+    HMODULE ucrt = GetModuleHandleW(L"ucrtbase.dll");
+    auto heapOf = ucrt ? reinterpret_cast<intptr_t (*)()>(GetProcAddress(ucrt, "_get_heap_handle")) : nullptr;
+    return heapOf ? reinterpret_cast<HANDLE>(heapOf()) : nullptr;
+}
+
+// The heap block holding the address: its heap's name, busy or free, size.
+std::string blockOf(const void* at, HANDLE& heapFound) {
+    HANDLE heaps[64];
+    const DWORD count = GetProcessHeaps(64, heaps);
+    const HANDLE program = reinterpret_cast<HANDLE>(_get_heap_handle());
+    const HANDLE wine = wineDllHeap();
+    heapFound = nullptr;
+    for (DWORD h = 0; h < count && h < 64; ++h) {
+        PROCESS_HEAP_ENTRY entry{};
+        std::string found;
+        HeapLock(heaps[h]);
+        while (found.empty() && HeapWalk(heaps[h], &entry)) {
+            auto* from = static_cast<const unsigned char*>(entry.lpData);
+            if (at < from || at >= from + entry.cbData) continue;
+            heapFound = heaps[h];
+            found = std::string(heaps[h] == program ? "the program's heap" : heaps[h] == wine ? "the Wine DLLs' heap"
+                                : heaps[h] == GetProcessHeap() ? "the process heap" : "another heap") +
+                    ((entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) ? ", live block of " : ", free block of ") +
+                    std::to_string(entry.cbData);
+        }
+        HeapUnlock(heaps[h]);
+        if (!found.empty()) return found;
+    }
+    return "no heap block";
+}
+
+// Each hit with the printable text before it and the block it lies in.
+std::string describe(const std::vector<Hit>& hits) {
+    std::string text;
+    for (const Hit& hit : hits) {
+        const unsigned char* p = static_cast<const unsigned char*>(hit.at);
+        std::string before;
+        for (int k = 40; k > 0; k -= 2) before += (p[-k] >= 32 && p[-k] < 127) ? static_cast<char>(p[-k]) : '.';
+        HANDLE heap = nullptr;
+        text += std::string(hit.form) + " after '" + before + "' in " + blockOf(hit.at, heap) + "; ";
+    }
+    return text;
+}
+
+// Hits outside the Wine DLLs' heap: copies the program made.
+size_t programCopies(const std::vector<Hit>& hits) {
+    const HANDLE wine = wineDllHeap();
+    size_t n = 0;
+    for (const Hit& hit : hits) {
+        HANDLE heap = nullptr;
+        blockOf(hit.at, heap);
+        if (!wine || heap != wine) ++n;
+    }
+    return n;
 }
 
 }  // namespace
@@ -154,14 +315,20 @@ TEST_CASE("files the program writes hold no secret; the empty report path writes
         TableRow row("secrets", "kesta.exe --self-test with the report in an empty working folder",
                      "exit code 0; the only file written is the report; neither the password nor any token the "
                      "server issued appears in it");
+        // A password no data set or file name holds, so that finding it means a leak.
+        const std::string password = "Vq" + std::to_string(GetTickCount()) + "x" + std::to_string(GetCurrentProcessId()) + "Kw";
+        offUiThread([&] {
+            call(L"POST", L"/__test/password", "{\"login\":\"selftest-admin\",\"password\":\"" + password + "\"}");
+        });
         const std::wstring report = scratch.file(L"report.json");
-        ProcessRun run = runKesta({L"--server", testServer(), L"--self-test", report}, credentials, scratch.path);
+        ProcessRun run = runKesta({L"--server", testServer(), L"--self-test", report},
+                                  "{\"login\":\"selftest-admin\",\"password\":\"" + password + "\"}", scratch.path);
         HOLDS_EQ(row, run.exitCode, DWORD(0));
         std::vector<std::wstring> written = filesIn(scratch.path);
         HOLDS(row, written.size() == 1 && written[0] == L"report.json");
         std::string text = readWholeFile(report);
         HOLDS(row, text.find("\"result\":\"passed\"") != std::string::npos);
-        HOLDS(row, text.find("kesta") == std::string::npos);
+        HOLDS(row, text.find(password) == std::string::npos);
         std::vector<std::string> tokens = tokensSeen();
         HOLDS(row, !tokens.empty());
         for (const std::string& token : tokens) HOLDS(row, text.find(token) == std::string::npos);
@@ -193,4 +360,52 @@ TEST_CASE("a downloaded file holds exactly the server's bytes") {
     HOLDS(row, readWholeFile(target) == "Содержимое проверочного файла\n");
     HOLDS(row, !fileExists(target + L".kestadownload"));
     HOLDS(row, filesIn(scratch.path).size() == 1);
+}
+
+TEST_CASE("after a sign-in through the window and a sign-out, no memory of the process holds the password or the token") {
+    TableRow row("secrets", "a sign-in with a unique password through the window's real job, then a sign-out; every "
+                 "committed private page of the process scanned",
+                 "the password, as UTF-8 or UTF-16, nowhere: no live block, no released one; the token nowhere "
+                 "but in WinHTTP's own released blocks");
+    resetData();
+    Secret password = uniquePassword();
+    REQUIRE(setServerPassword(adminLogin, password));
+    Secret token;
+    {
+        LiveWindow w(testServer());
+        SetWindowTextW(w.state.loginEdit, adminLogin);
+        std::vector<wchar_t> typed;
+        typed.reserve(64);
+        for (size_t i = 0; i < password.size(); ++i) typed.push_back(password.at(i));
+        typed.push_back(L'\0');
+        SetWindowTextW(w.state.passwordEdit, typed.data());
+        SecureZeroMemory(typed.data(), typed.size() * sizeof(wchar_t));
+        sendCommand(w, ID_SIGN_IN);
+        HOLDS(row, pumpUntil([&] { return !w.state.busy && !w.state.roomId.empty(); }, 30000));
+        for (wchar_t c : w.state.token) token.add(static_cast<char>(c));
+        HOLDS(row, token.size() > 20);
+        const long threads = processCounters().threads;
+        sendCommand(w, ID_SIGN_IN);
+        HOLDS(row, w.state.token.empty());
+        // The sign-out request runs on a thread of its own. The server's log is
+        // read only after the scan: its records carry both secrets.
+        HOLDS(row, threadsSettleTo(threads, 10000) <= threads);
+    }
+    std::vector<Hit> passwordHits, tokenHits;
+    scanPrivateMemory(password, passwordHits);
+    scanPrivateMemory(token, tokenHits);
+    row.note = "password: " + describe(passwordHits) + "token: " + describe(tokenHits);
+    MESSAGE(row.note);
+    HOLDS(row, passwordHits.empty());
+    // WinHTTP keeps the header's value ("Bearer " and the token) in blocks of
+    // its own C runtime's heap and frees them unwiped: those the program
+    // cannot reach. Everywhere else the token must be gone.
+    HOLDS(row, programCopies(tokenHits) == 0);
+    bool signedOut = false;
+    offUiThread([&] {
+        for (const LoggedRequest& request : serverLog())
+            if (request.path == L"/api/auth/logout") signedOut = true;
+    });
+    HOLDS(row, signedOut);
+    resetData();
 }

@@ -2,7 +2,6 @@
 import http.client
 import json
 import socket
-import time
 import unittest
 from urllib.parse import quote
 
@@ -73,11 +72,14 @@ class FileTests(ServerCase):
 
     def test_broken_upload_leaves_nothing(self):
         before = self.request("GET", "/__test/state").json
-        with socket.create_connection(("127.0.0.1", self.port)) as raw:
+        with socket.create_connection(("127.0.0.1", self.port), timeout=10) as raw:
             raw.sendall(("POST /api/files?roomId=st-main&orgId=org-st&name=half.bin HTTP/1.1\r\n"
                          "Host: x\r\nX-Kesta-Client: 1\r\nAuthorization: Bearer %s\r\n"
                          "Content-Length: 100000\r\n\r\n" % self.member).encode() + b"a" * 1000)
-        time.sleep(0.3)
+            raw.shutdown(socket.SHUT_WR)
+            # The server is done with the request once it closes its side.
+            while raw.recv(4096):
+                pass
         after = self.request("GET", "/__test/state").json
         self.assertEqual(len(after["messages"]), len(before["messages"]))
         self.assertEqual(len(after["files"]), len(before["files"]))

@@ -1,8 +1,10 @@
 #include <doctest/doctest.h>
+#include "app/startup.h"
 #include "ui/main/ids.h"
 #include "ui/main/layout.h"
+#include "ui/main/window.h"
 #include <set>
-#include <string>
+#include <vector>
 
 namespace {
 // Client size of a window of the minimum tracking size, 1100 x 650.
@@ -79,16 +81,48 @@ TEST_CASE("at the minimum tracking size every control keeps a positive size") {
     CHECK(r[indexOfId(ID_MESSAGE_COMBO)].width > 150);
 }
 
-TEST_CASE("the layout is a function of the client size alone") {
-    auto a = layoutForClientSize(1300, 900);
-    auto b = layoutForClientSize(1300, 900);
-    for (int i = 0; i < mainControlCount; ++i)
-        CHECK((a[i].left == b[i].left && a[i].top == b[i].top && a[i].width == b[i].width && a[i].height == b[i].height));
+TEST_CASE("laid out twice, a real window's controls stay where the first layout put them") {
+    prepareWindowing(GetModuleHandleW(nullptr));
+    MainWindowState s;
+    s.serverUrl = L"http://127.0.0.1:9";
+    HWND window = createMainWindow(GetModuleHandleW(nullptr), s);
+    REQUIRE(window);
+    SetWindowPos(window, nullptr, 0, 0, 1300, 900, SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE);
+    RECT client{};
+    GetClientRect(window, &client);
+    auto where = [&] {
+        std::vector<RECT> rects;
+        for (int i = 0; i < mainControlCount; ++i) {
+            RECT r{};
+            GetWindowRect(controlHandle(s, i), &r);
+            MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&r), 2);
+            rects.push_back(r);
+        }
+        return rects;
+    };
+    layoutMainWindow(s);
+    std::vector<RECT> first = where();
+    auto planned = layoutForClientSize(client.right, client.bottom);
+    for (int i = 0; i < mainControlCount; ++i) {
+        CAPTURE(i);
+        CHECK(first[static_cast<size_t>(i)].left == planned[static_cast<size_t>(i)].left);
+        CHECK(first[static_cast<size_t>(i)].top == planned[static_cast<size_t>(i)].top);
+    }
+    layoutMainWindow(s);
+    SendMessageW(window, WM_SIZE, SIZE_RESTORED, MAKELPARAM(client.right, client.bottom));
+    std::vector<RECT> second = where();
+    for (int i = 0; i < mainControlCount; ++i) {
+        CAPTURE(i);
+        CHECK(EqualRect(&first[static_cast<size_t>(i)], &second[static_cast<size_t>(i)]));
+    }
+    DestroyWindow(window);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    }
 }
 
 TEST_CASE("the control table: 38 controls, unique ids within 100..160, every handle slot distinct") {
     std::set<int> ids;
-    std::set<std::wstring> slots;
     int withoutId = 0;
     for (int i = 0; i < mainControlCount; ++i) {
         const ControlSpec& c = mainControls[i];

@@ -365,8 +365,12 @@ TEST_CASE("a page beyond the transcript's limit is not rewritten by every refres
     SendMessageW(s.transcriptView, EM_LINESCROLL, 0, 40);
     LRESULT first = SendMessageW(s.transcriptView, EM_GETFIRSTVISIBLELINE, 0, 0);
     REQUIRE(first > 0);
+    // Other bytes with the same text to show: the reply is read again and the
+    // transcript compared, not skipped as an unchanged reply.
+    std::string again = historyWith(items);
+    again.insert(again.size() - 1, ",\"unread\":0");
     SendMessageW(h.window, WM_TIMER, 1, 0);
-    answerRefresh(h, roomsJson, historyWith(items));
+    answerRefresh(h, roomsJson, again);
     DWORD from = 0, to = 0;
     SendMessageW(s.transcriptView, EM_GETSEL, reinterpret_cast<WPARAM>(&from), reinterpret_cast<LPARAM>(&to));
     CHECK(from == 10);

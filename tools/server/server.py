@@ -596,6 +596,12 @@ def make_handler(store, log, faults, options):
                     return Reply(200, {"ok": True})
                 if method == "GET" and path == "/__test/state":
                     return Reply(200, store.dump())
+                if method == "POST" and path == "/__test/password":
+                    try:
+                        wanted = json.loads(self.raw_body.decode("utf-8") or "null")
+                    except ValueError:
+                        raise ApiError(400, E_TEST_BAD)
+                    return Reply(200, store.set_password(wanted))
                 if method == "POST" and path == "/__test/reset":
                     store.reset()
                     return Reply(200, {"ok": True})

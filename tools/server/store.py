@@ -258,6 +258,17 @@ class Store:
             self.sessions[token] = uid
             return {"token": token, "user": self.user_view(uid)}
 
+    def set_password(self, body):
+        """Test control: a new password for one account, until the next reset."""
+        login = body.get("login") if isinstance(body, dict) else None
+        password = body.get("password") if isinstance(body, dict) else None
+        with self.lock:
+            uid = self.logins.get(login) if isinstance(login, str) else None
+            if uid is None or not isinstance(password, str) or not password:
+                raise ApiError(400, E_LOGIN_MISSING)
+            self.users[uid]["password"] = password
+            return {"ok": True}
+
     def user_for_token(self, token):
         with self.lock:
             uid = self.sessions.get(token) if token else None
