@@ -94,7 +94,6 @@ void forgetAppliedReplies(MainWindowState& s) {
     s.appliedHistory.clear();
     s.appliedList.clear();
     s.appliedListMode = -1;
-    s.shownPageGeneration = -1;
 }
 
 void clearConversation(MainWindowState& s, const wchar_t* transcript) {
@@ -117,6 +116,17 @@ void clearConversationAfterFailure(MainWindowState& s) {
     clearConversation(s, unavailable);
 }
 
+
+namespace {
+
+// After a job that changed nothing shown (a dialog closed without acting): the
+// paging, page and message controls as the shown page has them.
+void restoreIdleControls(MainWindowState& s) {
+    if (!s.roomId.empty()) reapplyHistoryPage(s);
+    updateActionControls(s);
+}
+
+// Whether a page holds a message, not by `userName`, whose id is not shown yet.
 bool bringsNewMessage(const std::vector<std::wstring>& shownIds, const std::vector<MessageActions>& page,
                       const std::wstring& userName) {
     for (const MessageActions& m : page) {
@@ -130,15 +140,6 @@ bool bringsNewMessage(const std::vector<std::wstring>& shownIds, const std::vect
         if (!known) return true;
     }
     return false;
-}
-
-namespace {
-
-// After a job that changed nothing shown (a dialog closed without acting): the
-// paging, page and message controls as the shown page has them.
-void restoreIdleControls(MainWindowState& s) {
-    if (!s.roomId.empty()) reapplyHistoryPage(s);
-    updateActionControls(s);
 }
 
 // Operators keep the window behind others all day: a customer's new message on
@@ -159,14 +160,13 @@ void applyRefresh(MainWindowState& s, const NetResult& r) {
     if (r.historyJson == s.appliedHistory && !selfTest.active) {
         reapplyHistoryPage(s);
     } else {
-        bool sameView = s.shownPageGeneration == r.job.generation;
+        bool sameView = showsSamePage(s);
         std::vector<std::wstring> shownIds;
         for (const MessageActions& m : s.actions) shownIds.push_back(m.id);
         s.appliedHistory.clear();
         history = parse(std::string(r.historyJson));
         page = applyHistoryPage(s, history);
         s.appliedHistory = r.historyJson;
-        s.shownPageGeneration = r.job.generation;
         noticeNewMessages(s, shownIds, sameView);
     }
     applyWorkItemPart(s, r);

@@ -43,9 +43,5 @@ void clearConversation(MainWindowState& state, const wchar_t* transcript);
 // Everything that empties the conversation after a failed refresh.
 void clearConversationAfterFailure(MainWindowState& state);
 
-// Whether a page holds a message, not by `userName`, whose id is not shown yet.
-bool bringsNewMessage(const std::vector<std::wstring>& shownIds, const std::vector<MessageActions>& page,
-                      const std::wstring& userName);
-
 // Flashes the window's taskbar button until it comes forward; tests replace it.
 extern void (*flashTaskbar)(HWND window);

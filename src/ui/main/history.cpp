@@ -134,7 +134,7 @@ std::wstring placeOf(const MainWindowState& s) {
 // and a page shown for the first time opens at its end.
 void writeTranscript(MainWindowState& s, const std::wstring& text) {
     HWND view = s.transcriptView;
-    bool firstShowing = placeOf(s) != s.shownPlace;
+    bool firstShowing = !showsSamePage(s);
     ReadingPlace was = readingPlace(s);
     const size_t limit = 600000;
     std::vector<TextSpan> spans;
@@ -238,6 +238,8 @@ std::wstring applyHistoryPage(MainWindowState& s, const JsonValue& history) {
     enablePageControls(s);
     return page.text;
 }
+
+bool showsSamePage(const MainWindowState& s) { return !s.shownPlace.empty() && placeOf(s) == s.shownPlace; }
 
 void reapplyHistoryPage(MainWindowState& s) {
     s.shownPlace = placeOf(s);

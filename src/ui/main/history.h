@@ -21,6 +21,10 @@ std::wstring applyHistoryPage(MainWindowState& state, const JsonValue& history);
 // job's start (the paging, file and composer controls) is set again.
 void reapplyHistoryPage(MainWindowState& state);
 
+// Whether the transcript shows a page of the current view already (a refresh
+// of it), not one met for the first time since a view change, paging or search.
+bool showsSamePage(const MainWindowState& state);
+
 // Key filter of searchEdit: Enter finds.
 LRESULT CALLBACK searchKeyFilter(HWND edit, UINT message, WPARAM wParam, LPARAM lParam);
 

@@ -104,10 +104,6 @@ struct MainWindowState {
     int deferredCommand = 0;
     int32_t deferredCommandGeneration = 0;
 
-    // The generation of the page the transcript shows; a page of the same
-    // generation is a refresh of it, not the first showing of a view.
-    int32_t shownPageGeneration = -1;
-
     // The composer had the keyboard focus when a job start disabled it.
     bool composerHadFocus = false;
 };
