@@ -72,6 +72,12 @@ JsonIndex pastSubtree(const JsonValue& doc, JsonIndex index) {
     return walkPastSubtree(doc, index);
 }
 
+// `candidate` when it still lies inside the array, else -1.
+JsonIndex nextElementAt(const JsonValue& doc, JsonIndex array, JsonIndex candidate) {
+    if (!inTable(doc, array) || !inTable(doc, candidate)) return -1;
+    return doc.tokens[static_cast<size_t>(candidate)].start < doc.tokens[static_cast<size_t>(array)].end ? candidate : -1;
+}
+
 // One pass with a stack of the tokens whose subtree is still open: a token
 // closes at the first later token that starts at or past its end. That is
 // walkPastSubtree's answer as long as every token lies within the tokens
@@ -104,38 +110,40 @@ int hexValue(wchar_t c) {
     return -1;
 }
 
-// Runs over UTF-16 units after conversion, so the escapes it produces can
-// never be mistaken for parts of a UTF-8 sequence.
-std::wstring unescape(const std::wstring& in) {
-    std::wstring out;
-    out.reserve(in.size());
-    const size_t n = in.size();
-    for (size_t p = 0; p < n; ++p) {
-        const wchar_t c = in[p];
+// Resolves the escapes of out[from..] in place; the text only ever gets
+// shorter, so what is read is never overwritten first. Runs over UTF-16
+// units after conversion, so the escapes it produces can never be mistaken
+// for parts of a UTF-8 sequence.
+void unescapeTail(std::wstring& out, size_t from) {
+    const size_t n = out.size();
+    size_t w = from;
+    for (size_t p = from; p < n; ++p) {
+        const wchar_t c = out[p];
         if (c != L'\\') {
-            out += c;
+            out[w++] = c;
             continue;
         }
         if (p + 1 >= n) break;
-        const wchar_t e = in[p + 1];
+        const wchar_t e = out[p + 1];
         ++p;
         switch (e) {
-        case L'n': out += L'\n'; break;
-        case L'r': out += L'\r'; break;
-        case L't': out += L'\t'; break;
-        case L'b': out += L'\b'; break;
-        case L'f': out += L'\f'; break;
+        case L'n': out[w++] = L'\n'; break;
+        case L'r': out[w++] = L'\r'; break;
+        case L't': out[w++] = L'\t'; break;
+        case L'b': out[w++] = L'\b'; break;
+        case L'f': out[w++] = L'\f'; break;
         case L'u': {
             // p is at the 'u'; four more units are needed for an escape.
             if (n - p - 1 < 4) {
-                out += L'u';
-                out.append(in, p + 1, std::wstring::npos);
-                return out;
+                out[w++] = L'u';
+                for (size_t k = p + 1; k < n; ++k) out[w++] = out[k];
+                out.resize(w);
+                return;
             }
             unsigned value = 0;
             bool valid = true;
             for (size_t k = 1; k <= 4; ++k) {
-                const int digit = hexValue(in[p + k]);
+                const int digit = hexValue(out[p + k]);
                 if (digit < 0) valid = false;
                 value = value * 16 + static_cast<unsigned>(digit < 0 ? 0 : digit);
             }
@@ -143,28 +151,35 @@ std::wstring unescape(const std::wstring& in) {
             // unquoted value); it reads as the letter and the units after it
             // stay ordinary text.
             if (valid) {
-                out += static_cast<wchar_t>(value);
+                out[w++] = static_cast<wchar_t>(value);
                 p += 4;
             } else {
-                out += L'u';
+                out[w++] = L'u';
             }
             break;
         }
-        default: out += e; break;
+        default: out[w++] = e; break;
         }
     }
-    return out;
+    out.resize(w);
 }
 
 // UTF-8 to UTF-16 for well-formed text only, where every converter agrees;
 // anything else is left to the system's conversion and its replacement rules.
-// Notes whether a backslash was seen, so text without escapes is not copied
-// again by unescape.
+// Appends to `out` (left as it was when the text is not well-formed) and
+// notes whether a backslash was seen, so text without escapes is not walked
+// again for them.
 bool decodeWellFormed(const char* bytes, size_t length, std::wstring& out, bool& escaped) {
-    out.resize(length);
     const unsigned char* p = reinterpret_cast<const unsigned char*>(bytes);
     const unsigned char* const end = p + length;
-    size_t n = 0;
+    // Sized for the units well-formed text gives (one per lead byte, two for a
+    // four-byte sequence), not for its bytes: Cyrillic would get twice the
+    // room it needs, and texts kept for a whole page would carry it.
+    size_t units = 0;
+    for (const unsigned char* q = p; q < end; ++q) units += ((*q & 0xC0) != 0x80) + (*q >= 0xF0);
+    const size_t base = out.size();
+    out.resize(base + units);
+    size_t n = base;
     bool backslash = false;
     while (p < end) {
         const unsigned c = *p;
@@ -195,12 +210,19 @@ bool decodeWellFormed(const char* bytes, size_t length, std::wstring& out, bool&
             if (c == 0xF0) low = 0x90;
             if (c == 0xF4) high = 0x8F;
         } else {
+            out.resize(base);
             return false;
         }
-        if (static_cast<size_t>(end - p) <= more) return false;
+        if (static_cast<size_t>(end - p) <= more) {
+            out.resize(base);
+            return false;
+        }
         for (unsigned k = 1; k <= more; ++k) {
             const unsigned b = p[k];
-            if (b < (k == 1 ? low : 0x80) || b > (k == 1 ? high : 0xBF)) return false;
+            if (b < (k == 1 ? low : 0x80) || b > (k == 1 ? high : 0xBF)) {
+                out.resize(base);
+                return false;
+            }
             code = (code << 6) | (b & 0x3F);
         }
         p += more + 1;
@@ -344,30 +366,85 @@ JsonIndex findMember(const JsonValue& doc, JsonIndex object, const char* key) {
     return -1;
 }
 
-std::wstring stringAt(const JsonValue& doc, JsonIndex index) {
-    if (!inTable(doc, index)) return std::wstring();
+bool appendStringAt(const JsonValue& doc, JsonIndex index, std::wstring& out) {
+    if (!inTable(doc, index)) return false;
     const int kind = doc.tokens[static_cast<size_t>(index)].type;
-    if (kind != JSMN_STRING && kind != JSMN_OBJECT && kind != JSMN_ARRAY) return std::wstring();
+    if (kind != JSMN_STRING && kind != JSMN_OBJECT && kind != JSMN_ARRAY) return false;
     size_t first = 0, last = 0;
-    if (!tokenBytes(doc, index, first, last) || first == last) return std::wstring();
-    std::wstring units;
+    if (!tokenBytes(doc, index, first, last) || first == last) return false;
+    const size_t base = out.size();
     bool escaped = false;
-    if (!decodeWellFormed(doc.text.data() + first, last - first, units, escaped))
-        return unescape(toUtf16(doc.text.substr(first, last - first)));
-    return escaped ? unescape(units) : units;
+    if (!decodeWellFormed(doc.text.data() + first, last - first, out, escaped)) {
+        out += toUtf16(doc.text.substr(first, last - first));
+        escaped = true;
+    }
+    if (escaped) unescapeTail(out, base);
+    return out.size() != base;
+}
+
+std::wstring stringAt(const JsonValue& doc, JsonIndex index) {
+    std::wstring text;
+    appendStringAt(doc, index, text);
+    return text;
 }
 
 std::wstring memberString(const JsonValue& doc, JsonIndex object, const char* key) {
     return stringAt(doc, findMember(doc, object, key));
 }
 
+bool isTrue(const JsonValue& doc, JsonIndex index) { return tokenEquals(doc, index, "true", 4); }
+
 bool memberBool(const JsonValue& doc, JsonIndex object, const char* key) {
-    return tokenEquals(doc, findMember(doc, object, key), "true", 4);
+    return isTrue(doc, findMember(doc, object, key));
+}
+
+void findMembers(const JsonValue& doc, JsonIndex object, const char* const* keys, size_t count, JsonIndex* values) {
+    const size_t most = 32;
+    if (count > most) {
+        for (size_t k = 0; k < count; ++k) values[k] = findMember(doc, object, keys[k]);
+        return;
+    }
+    size_t lengths[most];
+    bool open[most];
+    size_t remaining = 0;
+    for (size_t k = 0; k < count; ++k) {
+        values[k] = -1;
+        open[k] = keys[k] != nullptr;
+        lengths[k] = open[k] ? std::strlen(keys[k]) : 0;
+        remaining += open[k];
+    }
+    if (!inTable(doc, object)) return;
+    const JsonToken& owner = doc.tokens[static_cast<size_t>(object)];
+    if (owner.type != JSMN_OBJECT) return;
+    const JsonIndex n = tokenCount(doc);
+    // findMember's walk once: each key found answers every open key equal to
+    // it, a key without a value ends the walk for all of them.
+    JsonIndex i = object + 1;
+    while (remaining > 0 && i < n && doc.tokens[static_cast<size_t>(i)].start < owner.end) {
+        const JsonIndex value = pastSubtree(doc, i);
+        const bool hasValue = value < n && doc.tokens[static_cast<size_t>(value)].start < owner.end;
+        const JsonToken& key = doc.tokens[static_cast<size_t>(i)];
+        const int64_t keyLength = static_cast<int64_t>(key.end) - key.start;
+        for (size_t k = 0; k < count; ++k) {
+            // Lengths first: most keys differ there and need no range checks.
+            if (!open[k] || static_cast<int64_t>(lengths[k]) != keyLength || !tokenEquals(doc, i, keys[k], lengths[k]))
+                continue;
+            open[k] = false;
+            --remaining;
+            values[k] = hasValue ? value : -1;
+        }
+        if (!hasValue) return;
+        i = pastSubtree(doc, value);
+    }
 }
 
 int32_t memberInt(const JsonValue& doc, JsonIndex object, const char* key) {
+    return intAt(doc, findMember(doc, object, key));
+}
+
+int32_t intAt(const JsonValue& doc, JsonIndex index) {
     size_t p = 0, last = 0;
-    if (!tokenBytes(doc, findMember(doc, object, key), p, last)) return 0;
+    if (!tokenBytes(doc, index, p, last)) return 0;
     const std::string& s = doc.text;
     // The token's bytes are not NUL-terminated, so atoi itself cannot be used.
     while (p < last && (s[p] == ' ' || (s[p] >= '\t' && s[p] <= '\r'))) ++p;
@@ -387,17 +464,22 @@ int32_t memberInt(const JsonValue& doc, JsonIndex object, const char* key) {
     return static_cast<int32_t>(value);
 }
 
+JsonIndex firstElement(const JsonValue& doc, JsonIndex array) {
+    if (!inTable(doc, array) || doc.tokens[static_cast<size_t>(array)].type != JSMN_ARRAY) return -1;
+    return nextElementAt(doc, array, array + 1);
+}
+
+JsonIndex nextElement(const JsonValue& doc, JsonIndex array, JsonIndex element) {
+    if (!inTable(doc, element)) return -1;
+    return nextElementAt(doc, array, pastSubtree(doc, element));
+}
+
 std::vector<JsonIndex> arrayElements(const JsonValue& doc, JsonIndex index) {
     std::vector<JsonIndex> elements;
-    if (!inTable(doc, index)) return elements;
-    const JsonToken& array = doc.tokens[static_cast<size_t>(index)];
-    if (array.type != JSMN_ARRAY) return elements;
-    const JsonIndex count = tokenCount(doc);
-    if (array.size > 0) elements.reserve(static_cast<size_t>(std::min(array.size, count - index)));
-    JsonIndex i = index + 1;
-    while (i < count && doc.tokens[static_cast<size_t>(i)].start < array.end) {
-        elements.push_back(i);
-        i = pastSubtree(doc, i);
-    }
+    JsonIndex i = firstElement(doc, index);
+    if (i < 0) return elements;
+    const JsonIndex size = doc.tokens[static_cast<size_t>(index)].size;
+    if (size > 0) elements.reserve(static_cast<size_t>(std::min(size, tokenCount(doc) - index)));
+    for (; i >= 0; i = nextElement(doc, index, i)) elements.push_back(i);
     return elements;
 }

@@ -81,3 +81,15 @@ std::wstring memberString(const JsonValue& doc, JsonIndex object, const char* ke
 bool memberBool(const JsonValue& doc, JsonIndex object, const char* key);
 int32_t memberInt(const JsonValue& doc, JsonIndex object, const char* key);
 std::vector<JsonIndex> arrayElements(const JsonValue& doc, JsonIndex index);
+
+// For readers that take many members of many objects (a history page):
+// findMembers answers findMember for each of `count` keys in one walk over
+// the object, and appendStringAt adds stringAt's text to `out` without a
+// string of its own; its result says whether anything was added.
+void findMembers(const JsonValue& doc, JsonIndex object, const char* const* keys, size_t count, JsonIndex* values);
+bool appendStringAt(const JsonValue& doc, JsonIndex index, std::wstring& out);
+bool isTrue(const JsonValue& doc, JsonIndex index);
+int32_t intAt(const JsonValue& doc, JsonIndex index);
+// An array's elements one by one, as arrayElements lists them: -1 after the last.
+JsonIndex firstElement(const JsonValue& doc, JsonIndex array);
+JsonIndex nextElement(const JsonValue& doc, JsonIndex array, JsonIndex element);

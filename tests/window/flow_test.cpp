@@ -639,6 +639,21 @@ TEST_CASE("texts that look like rich text documents are shown as they are, whole
     DWORD from = 0, to = 0;
     SendMessageW(s.transcriptView, EM_GETSEL, reinterpret_cast<WPARAM>(&from), reinterpret_cast<LPARAM>(&to));
     CHECK(to - from == 2);
+
+    // The rich edit reads a stream in pieces of 4096 bytes: 27 units of header
+    // and 2020 of text put the CR LF after the text across the first border,
+    // and the emoji of the next message across the second.
+    const std::string first = std::string(2020, 'x');
+    const std::string second = std::string(2035, 'y') + u8"😀";
+    std::wstring expected = L"S · 2024-05-01 09:30 UTC:\r" + std::wstring(2020, L'x') + L"\r\r\rS · ";
+    SendMessageW(h.window, WM_TIMER, 1, 0);
+    answerRefresh(h, roomsJson, page("S", first + R"("},{"id":"m3","senderName":"S","text":")" + second));
+    CHECK(folded(s.shownTranscript) == heldText(s.transcriptView));
+    CHECK(heldText(s.transcriptView).find(expected) != std::wstring::npos);
+    // The same pieces when the page is written whole.
+    Harness fresh;
+    openFirstRoom(fresh, page("S", first + R"("},{"id":"m3","senderName":"S","text":")" + second));
+    CHECK(folded(fresh.state.shownTranscript) == heldText(fresh.state.transcriptView));
 }
 
 TEST_CASE("results the window must not lose: the same page after Find, a sign-in, a job waiting on a failed refresh") {

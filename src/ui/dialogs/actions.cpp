@@ -10,38 +10,67 @@ const wchar_t selectorHint[] = L"Выберите сообщение для де
 const wchar_t thumbsUp[] = L"\U0001F44D";
 }
 
+namespace {
+enum ActionMember {
+    Id, SenderName, Text, CanReply, CanEdit, CanForward, CanReact, CanPin, Pinned, CanDelete, Reactions, Deleted,
+    ActionMemberCount
+};
+const char* const actionKeys[ActionMemberCount] = {
+    "id", "senderName", "text", "canReply", "canEdit", "canForward", "canReact", "canPin", "pinned", "canDelete",
+    "reactions", "deleted",
+};
+const char* const reactionKeys[] = {"emoji", "mine"};
+}  // namespace
+
 ActionPage readActionPage(const JsonValue& history) {
     ActionPage page;
-    for (JsonIndex item : arrayElements(history, findMember(history, 0, "items"))) {
+    const std::vector<JsonIndex> items = arrayElements(history, findMember(history, 0, "items"));
+    page.actions.reserve(items.size());
+    page.lines.reserve(items.size());
+    std::wstring emoji;
+    JsonIndex v[ActionMemberCount];
+    for (JsonIndex item : items) {
+        findMembers(history, item, actionKeys, ActionMemberCount, v);
         MessageActions m;
-        m.id = memberString(history, item, "id");
-        m.senderName = visibleText(memberString(history, item, "senderName"));
-        m.text = visibleText(memberString(history, item, "text"));
-        m.canReply = memberBool(history, item, "canReply");
-        m.canEdit = memberBool(history, item, "canEdit");
-        m.canForward = memberBool(history, item, "canForward");
-        m.canReact = memberBool(history, item, "canReact");
-        m.canPin = memberBool(history, item, "canPin");
-        m.pinned = memberBool(history, item, "pinned");
-        m.canDelete = memberBool(history, item, "canDelete");
-        for (JsonIndex r : arrayElements(history, findMember(history, item, "reactions")))
-            if (memberString(history, r, "emoji") == thumbsUp) m.likedByMe = memberBool(history, r, "mine");
-        page.lines.push_back(selectorLine(page.actions.size(), m, memberBool(history, item, "deleted")));
+        m.id = stringAt(history, v[Id]);
+        m.senderName = visibleText(stringAt(history, v[SenderName]));
+        m.text = visibleText(stringAt(history, v[Text]));
+        m.canReply = isTrue(history, v[CanReply]);
+        m.canEdit = isTrue(history, v[CanEdit]);
+        m.canForward = isTrue(history, v[CanForward]);
+        m.canReact = isTrue(history, v[CanReact]);
+        m.canPin = isTrue(history, v[CanPin]);
+        m.pinned = isTrue(history, v[Pinned]);
+        m.canDelete = isTrue(history, v[CanDelete]);
+        JsonIndex r[2];
+        for (JsonIndex e = firstElement(history, v[Reactions]); e >= 0; e = nextElement(history, v[Reactions], e)) {
+            findMembers(history, e, reactionKeys, 2, r);
+            emoji.clear();
+            appendStringAt(history, r[0], emoji);
+            if (emoji == thumbsUp) m.likedByMe = isTrue(history, r[1]);
+        }
+        page.lines.push_back(selectorLine(page.actions.size(), m, isTrue(history, v[Deleted])));
         page.actions.push_back(std::move(m));
     }
     return page;
 }
 
 std::wstring selectorLine(size_t position, const MessageActions& message, bool deleted) {
-    std::wstring excerpt;
+    const size_t excerptLength = 65;
+    std::wstring line = std::to_wstring(position + 1);
+    line.reserve(line.size() + 6 + message.senderName.size() + excerptLength);
+    line += L" · ";
+    line += message.senderName;
+    line += L" · ";
     if (deleted) {
-        excerpt = L"[Сообщение удалено]";
+        line += L"[Сообщение удалено]";
     } else {
-        excerpt = message.text.substr(0, 65);
-        for (wchar_t& c : excerpt)
-            if (c == L'\r' || c == L'\n') c = L' ';
+        const size_t from = line.size();
+        line.append(message.text, 0, excerptLength);
+        for (size_t k = from; k < line.size(); ++k)
+            if (line[k] == L'\r' || line[k] == L'\n') line[k] = L' ';
     }
-    return std::to_wstring(position + 1) + L" · " + message.senderName + L" · " + excerpt;
+    return line;
 }
 
 ActionControls actionControlRules(bool busy, bool canWrite, bool replying, bool editing, const MessageActions* sel,

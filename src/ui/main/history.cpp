@@ -42,10 +42,22 @@ struct PlainSource {
     size_t left;
 };
 
+// The rich edit reads the stream in pieces and takes each piece's line breaks
+// on their own: a CR ending one piece and the LF starting the next became two
+// breaks under Wine, an empty line in the middle of a message and a control
+// that no longer holds what was written (every later refresh then rewrote the
+// whole page). A piece therefore never ends inside a CR LF pair, a surrogate
+// pair or a UTF-16 unit.
 DWORD CALLBACK readPlainText(DWORD_PTR cookie, LPBYTE buffer, LONG wanted, LONG* given) {
     auto* source = reinterpret_cast<PlainSource*>(cookie);
-    size_t room = wanted > 0 ? static_cast<size_t>(wanted) : 0;
+    const size_t unit = sizeof(wchar_t);
+    size_t room = wanted > 0 ? static_cast<size_t>(wanted) / unit * unit : 0;
     size_t n = source->left < room ? source->left : room;
+    if (n < source->left && n >= 2 * unit) {
+        wchar_t last;
+        std::memcpy(&last, source->next + n - unit, unit);
+        if (last == L'\r' || (last >= 0xD800 && last <= 0xDBFF)) n -= unit;
+    }
     std::memcpy(buffer, source->next, n);
     source->next += n;
     source->left -= n;

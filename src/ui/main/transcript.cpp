@@ -4,52 +4,95 @@
 #include <string_view>
 #include <unordered_map>
 
-std::wstring transcriptTime(const std::wstring& createdAt) {
-    if (createdAt.size() < 16) return createdAt;
-    return createdAt.substr(0, 10) + L" " + createdAt.substr(11, 5) + L" UTC";
+namespace {
+void appendTranscriptTime(const std::wstring& createdAt, std::wstring& out) {
+    if (createdAt.size() < 16) {
+        out += createdAt;
+        return;
+    }
+    out.append(createdAt, 0, 10);
+    out += L' ';
+    out.append(createdAt, 11, 5);
+    out += L" UTC";
 }
 
+// The members a message's lines are made of, found in one walk over it.
+enum ItemMember {
+    CreatedAt, Deleted, Pinned, ReplyId, ReplyDeleted, ReplyText, ReplySenderName, ForwardedName, Text, SenderName,
+    EditedAt, Reactions, FileId, FileExpired, FileName, ItemMemberCount
+};
+const char* const itemKeys[ItemMemberCount] = {
+    "createdAt", "deleted", "pinned", "replyId", "replyDeleted", "replyText", "replySenderName", "forwardedName",
+    "text", "senderName", "editedAt", "reactions", "fileId", "fileExpired", "fileName",
+};
+const char* const reactionKeys[] = {"emoji", "count", "mine"};
+}  // namespace
+
+std::wstring transcriptTime(const std::wstring& createdAt) {
+    std::wstring time;
+    appendTranscriptTime(createdAt, time);
+    return time;
+}
+
+// A page is read on every periodic refresh: the text is appended straight
+// into the transcript, and the one scratch string is reused for every
+// member that is only tested or reshaped.
 TranscriptPage buildTranscript(const JsonValue& history) {
     TranscriptPage page;
     std::wstring& t = page.text;
-    for (JsonIndex item : arrayElements(history, findMember(history, 0, "items"))) {
-        std::wstring time = transcriptTime(memberString(history, item, "createdAt"));
-        bool deleted = memberBool(history, item, "deleted");
-        std::wstring body;
-        if (deleted) {
-            body = L"[Сообщение удалено]";
-        } else {
-            if (memberBool(history, item, "pinned")) body += L"[Закреплено]\r\n";
-            if (!memberString(history, item, "replyId").empty()) {
-                std::wstring quote = memberBool(history, item, "replyDeleted") ? L"Сообщение удалено"
-                                                                               : memberString(history, item, "replyText");
-                body += L"[Ответ: " + memberString(history, item, "replySenderName") + L" · " + quote + L"]\r\n";
-            }
-            std::wstring forwarded = memberString(history, item, "forwardedName");
-            if (!forwarded.empty()) body += L"[Переслано от " + forwarded + L"]\r\n";
-            body += memberString(history, item, "text");
-        }
-        t += memberString(history, item, "senderName");
+    t.reserve(history.text.size() / 2);
+    std::wstring scratch;
+    JsonIndex m[ItemMemberCount];
+    const JsonIndex items = findMember(history, 0, "items");
+    for (JsonIndex item = firstElement(history, items); item >= 0; item = nextElement(history, items, item)) {
+        findMembers(history, item, itemKeys, ItemMemberCount, m);
+        const bool deleted = isTrue(history, m[Deleted]);
+        appendStringAt(history, m[SenderName], t);
         t += L" · ";
-        t += time;
-        if (!memberString(history, item, "editedAt").empty()) t += L" · изменено";
+        scratch.clear();
+        appendStringAt(history, m[CreatedAt], scratch);
+        appendTranscriptTime(scratch, t);
+        scratch.clear();
+        if (appendStringAt(history, m[EditedAt], scratch)) t += L" · изменено";
         t += L":\r\n";
-        t += body;
+        if (deleted) {
+            t += L"[Сообщение удалено]";
+        } else {
+            if (isTrue(history, m[Pinned])) t += L"[Закреплено]\r\n";
+            scratch.clear();
+            if (appendStringAt(history, m[ReplyId], scratch)) {
+                t += L"[Ответ: ";
+                appendStringAt(history, m[ReplySenderName], t);
+                t += L" · ";
+                if (isTrue(history, m[ReplyDeleted])) t += L"Сообщение удалено";
+                else appendStringAt(history, m[ReplyText], t);
+                t += L"]\r\n";
+            }
+            scratch.clear();
+            if (appendStringAt(history, m[ForwardedName], scratch)) {
+                t += L"[Переслано от ";
+                t += scratch;
+                t += L"]\r\n";
+            }
+            appendStringAt(history, m[Text], t);
+        }
         t += L"\r\n";
         if (!deleted) {
-            for (JsonIndex r : arrayElements(history, findMember(history, item, "reactions"))) {
-                t += memberString(history, r, "emoji");
+            JsonIndex r[3];
+            for (JsonIndex e = firstElement(history, m[Reactions]); e >= 0; e = nextElement(history, m[Reactions], e)) {
+                findMembers(history, e, reactionKeys, 3, r);
+                appendStringAt(history, r[0], t);
                 t += L" ";
-                t += std::to_wstring(memberInt(history, r, "count"));
-                if (memberBool(history, r, "mine")) t += L" (ваша)";
+                t += std::to_wstring(intAt(history, r[1]));
+                if (isTrue(history, r[2])) t += L" (ваша)";
                 t += L"  ";
             }
         }
         t += L"\r\n\r\n";
 
-        std::wstring fileId = memberString(history, item, "fileId");
-        if (!fileId.empty() && !memberBool(history, item, "fileExpired"))
-            page.files.push_back({fileId, visibleText(memberString(history, item, "fileName")), L"", L""});
+        scratch.clear();
+        if (appendStringAt(history, m[FileId], scratch) && !isTrue(history, m[FileExpired]))
+            page.files.push_back({scratch, visibleText(stringAt(history, m[FileName])), L"", L""});
     }
     page.text = visibleText(std::move(page.text));
     return page;
