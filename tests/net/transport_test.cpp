@@ -254,6 +254,13 @@ TEST_CASE("downloads go through a temporary file that only a complete 200 reply 
         CHECK(outcomeOfRequest(download, &reply) == L"ok");
         CHECK(readWholeFile(target).size() == 9000000);
     }
+    SUBCASE("a body of many chunks and a part lands byte for byte") {
+        std::string body;
+        for (int line = 0; body.size() < 3 * 65536 + 1000; ++line) body += "line " + std::to_string(line) + "\n";
+        statusFault("/api/files/f-probe", 200, body);
+        CHECK(outcomeOfRequest(download, &reply) == L"ok");
+        CHECK(readWholeFile(target) == body);
+    }
     SUBCASE("201 returns the body and writes nothing") {
         statusFault("/api/files/f-probe", 201, "{\"later\":true}");
         CHECK(outcomeOfRequest(download, &reply) == L"ok");
