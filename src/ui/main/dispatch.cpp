@@ -154,7 +154,6 @@ void noticeNewMessages(MainWindowState& s, const std::vector<std::wstring>& show
 void applyRefresh(MainWindowState& s, const NetResult& r) {
     if (!applyListPart(s, r)) return;
     JsonValue history;
-    std::wstring page;
     // The self-test steps read the parsed page, so they always get one; an
     // unchanged page otherwise costs no copy of its (long) transcript.
     if (r.historyJson == s.appliedHistory && !selfTest.active) {
@@ -165,8 +164,12 @@ void applyRefresh(MainWindowState& s, const NetResult& r) {
         for (const MessageActions& m : s.actions) shownIds.push_back(m.id);
         s.appliedHistory.clear();
         history = parse(std::string(r.historyJson));
-        page = applyHistoryPage(s, history);
-        s.appliedHistory = r.historyJson;
+        applyHistoryPage(s, history);
+        // parse leaves the text as it was, so it serves as the mark of the
+        // page applied without another copy of a long reply; only the
+        // self-test's steps still read the page.
+        if (selfTest.active) s.appliedHistory = r.historyJson;
+        else s.appliedHistory = std::move(history.text);
         noticeNewMessages(s, shownIds, sameView);
     }
     applyWorkItemPart(s, r);
@@ -174,7 +177,10 @@ void applyRefresh(MainWindowState& s, const NetResult& r) {
     if (!s.flashText.empty() && GetTickCount() - s.flashTick < 5000) status = s.flashText;
     SetWindowTextW(s.statusLabel, status.c_str());
     updateActionControls(s);
-    if (selfTest.active) runScenarioStep(s, history, page);
+    if (selfTest.active) {
+        const std::wstring page = s.shownTranscript;
+        runScenarioStep(s, history, page);
+    }
 }
 
 void applyAction(MainWindowState& s, const NetResult& r) {

@@ -126,7 +126,7 @@ ReadingPlace readingPlace(const MainWindowState& s) {
         place.atEnd = true;
         return place;
     }
-    size_t position = richEditLength(s.shownTranscript.substr(0, last));
+    size_t position = richEditLength(std::wstring_view(s.shownTranscript).substr(0, last));
     size_t held = heldLength(view);
     RECT area{};
     SendMessageW(view, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&area));
@@ -144,7 +144,7 @@ std::wstring placeOf(const MainWindowState& s) {
 // Replaces the transcript keeping the reading place: the text at the top
 // stays at the top, a reader at the end stays at the end and sees what came,
 // and a page shown for the first time opens at its end.
-void writeTranscript(MainWindowState& s, const std::wstring& text) {
+void writeTranscript(MainWindowState& s, std::wstring&& text) {
     HWND view = s.transcriptView;
     bool firstShowing = !showsSamePage(s);
     ReadingPlace was = readingPlace(s);
@@ -170,7 +170,7 @@ void writeTranscript(MainWindowState& s, const std::wstring& text) {
     }
     SendMessageW(view, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(view, nullptr, TRUE);
-    s.shownTranscript = text;
+    s.shownTranscript = std::move(text);
 }
 }  // namespace
 
@@ -217,7 +217,7 @@ void enablePageControls(MainWindowState& s) {
 }
 }  // namespace
 
-std::wstring applyHistoryPage(MainWindowState& s, const JsonValue& history) {
+void applyHistoryPage(MainWindowState& s, const JsonValue& history) {
     rebuildMessageActions(s, history);
     s.nextBefore = stringAt(history, findMember(history, findMember(history, 0, "page"), "nextBefore"));
     enablePaging(s);
@@ -245,10 +245,9 @@ std::wstring applyHistoryPage(MainWindowState& s, const JsonValue& history) {
 
     // Compared with what was last written, not with the control's text: the
     // control keeps at most 600000 characters and would never match a longer page.
-    if (page.text != s.shownTranscript) writeTranscript(s, page.text);
+    if (page.text != s.shownTranscript) writeTranscript(s, std::move(page.text));
     s.shownPlace = placeOf(s);
     enablePageControls(s);
-    return page.text;
 }
 
 bool showsSamePage(const MainWindowState& s) { return !s.shownPlace.empty() && placeOf(s) == s.shownPlace; }

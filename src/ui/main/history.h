@@ -13,9 +13,9 @@ void onOlderCommand(MainWindowState& state);   // 142
 void onNewerCommand(MainWindowState& state);   // 143
 void onLatestCommand(MainWindowState& state);  // 144
 
-// Applies a history reply: actions, paging buttons, files, transcript.
-// Returns the transcript text built for the page.
-std::wstring applyHistoryPage(MainWindowState& state, const JsonValue& history);
+// Applies a history reply: actions, paging buttons, files, transcript; the
+// page's transcript text is then state.shownTranscript.
+void applyHistoryPage(MainWindowState& state, const JsonValue& history);
 
 // The same page once more: only what depends on the navigation and on the
 // job's start (the paging, file and composer controls) is set again.

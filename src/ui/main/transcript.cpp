@@ -98,7 +98,7 @@ TranscriptPage buildTranscript(const JsonValue& history) {
     return page;
 }
 
-size_t richEditLength(const std::wstring& text) {
+size_t richEditLength(std::wstring_view text) {
     size_t pairs = 0;
     for (size_t i = 0; i + 1 < text.size(); ++i)
         if (text[i] == L'\r' && text[i + 1] == L'\n') ++pairs;
@@ -132,8 +132,8 @@ TextSpan changedSpan(const std::wstring& before, const std::wstring& after) {
         --suffix;
     }
     TextSpan span;
-    span.start = richEditLength(before.substr(0, prefix));
-    span.end = richEditLength(before.substr(0, before.size() - suffix));
+    span.start = richEditLength(std::wstring_view(before).substr(0, prefix));
+    span.end = richEditLength(std::wstring_view(before).substr(0, before.size() - suffix));
     span.replacement = after.substr(prefix, after.size() - suffix - prefix);
     return span;
 }
@@ -204,11 +204,18 @@ std::vector<TextSpan> changedSpans(const std::wstring& before, const std::wstrin
     std::vector<TextSpan> spans;
     if (before == after) return spans;
     std::vector<std::wstring_view> a = splitLines(before), b = splitLines(after);
+    // The edit search would walk the equal lines at the start first anyway;
+    // leaving them out spares numbering a whole long page for an edit or a
+    // reaction near its end.
+    size_t head = 0;
+    while (head < a.size() && head < b.size() && a[head] == b[head]) ++head;
     // Lines as numbers: equal lines, equal numbers.
     std::unordered_map<std::wstring_view, int> numbers;
     std::vector<int> an, bn;
-    for (std::wstring_view line : a) an.push_back(numbers.emplace(line, static_cast<int>(numbers.size())).first->second);
-    for (std::wstring_view line : b) bn.push_back(numbers.emplace(line, static_cast<int>(numbers.size())).first->second);
+    for (size_t k = head; k < a.size(); ++k)
+        an.push_back(numbers.emplace(a[k], static_cast<int>(numbers.size())).first->second);
+    for (size_t k = head; k < b.size(); ++k)
+        bn.push_back(numbers.emplace(b[k], static_cast<int>(numbers.size())).first->second);
 
     std::vector<LineHunk> hunks;
     std::vector<char> removed, added;
@@ -217,6 +224,8 @@ std::vector<TextSpan> changedSpans(const std::wstring& before, const std::wstrin
         spans.push_back(changedSpan(before, after));
         return spans;
     }
+    removed.insert(removed.begin(), head, 0);
+    added.insert(added.begin(), head, 0);
     size_t i = 0, j = 0;
     while (i < a.size() || j < b.size()) {
         if ((i < a.size() && removed[i]) || (j < b.size() && added[j])) {
@@ -230,10 +239,10 @@ std::vector<TextSpan> changedSpans(const std::wstring& before, const std::wstrin
             size_t floorA = hunks.empty() ? 0 : hunks.back().beforeTo;
             size_t floorB = hunks.empty() ? 0 : hunks.back().afterTo;
             if (h.afterFrom == h.afterTo) {
-                while (h.beforeFrom > floorA && h.afterFrom > floorB && an[h.beforeFrom - 1] == an[h.beforeTo - 1])
+                while (h.beforeFrom > floorA && h.afterFrom > floorB && a[h.beforeFrom - 1] == a[h.beforeTo - 1])
                     --h.beforeFrom, --h.beforeTo, --h.afterFrom, --h.afterTo;
             } else if (h.beforeFrom == h.beforeTo) {
-                while (h.beforeFrom > floorA && h.afterFrom > floorB && bn[h.afterFrom - 1] == bn[h.afterTo - 1])
+                while (h.beforeFrom > floorA && h.afterFrom > floorB && b[h.afterFrom - 1] == b[h.afterTo - 1])
                     --h.beforeFrom, --h.beforeTo, --h.afterFrom, --h.afterTo;
             }
             hunks.push_back(h);
@@ -245,7 +254,7 @@ std::vector<TextSpan> changedSpans(const std::wstring& before, const std::wstrin
 
     // Rich edit positions where each line of `before` starts.
     std::vector<size_t> lineStart(a.size() + 1, 0);
-    for (size_t k = 0; k < a.size(); ++k) lineStart[k + 1] = lineStart[k] + richEditLength(std::wstring(a[k]));
+    for (size_t k = 0; k < a.size(); ++k) lineStart[k + 1] = lineStart[k] + richEditLength(a[k]);
     auto joined = [](const std::vector<std::wstring_view>& lines, size_t from, size_t to) {
         std::wstring text;
         for (size_t k = from; k < to; ++k) text += lines[k];

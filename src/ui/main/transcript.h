@@ -2,6 +2,7 @@
 // files it offers, the itemList line of a row and the connected status line.
 #pragma once
 #include <string>
+#include <string_view>
 #include <vector>
 #include "text/json.h"
 #include "ui/main/state.h"
@@ -26,7 +27,7 @@ struct TextSpan {
 };
 
 // Positions the rich edit holds for a text: CR LF pairs count once.
-size_t richEditLength(const std::wstring& text);
+size_t richEditLength(std::wstring_view text);
 
 // The smallest span that turns `before` into `after`; it never cuts a CR LF
 // pair or a surrogate pair.
