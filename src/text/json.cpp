@@ -164,6 +164,15 @@ void unescapeTail(std::wstring& out, size_t from) {
     out.resize(w);
 }
 
+// One unit per lead byte, two for a four-byte sequence: what well-formed
+// UTF-8 becomes.
+size_t unitsOf(const char* bytes, size_t length) {
+    size_t units = 0;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(bytes);
+    for (const unsigned char* q = p; q < p + length; ++q) units += ((*q & 0xC0) != 0x80) + (*q >= 0xF0);
+    return units;
+}
+
 // UTF-8 to UTF-16 for well-formed text only, where every converter agrees;
 // anything else is left to the system's conversion and its replacement rules.
 // Appends to `out` (left as it was when the text is not well-formed) and
@@ -172,11 +181,10 @@ void unescapeTail(std::wstring& out, size_t from) {
 bool decodeWellFormed(const char* bytes, size_t length, std::wstring& out, bool& escaped) {
     const unsigned char* p = reinterpret_cast<const unsigned char*>(bytes);
     const unsigned char* const end = p + length;
-    // Sized for the units well-formed text gives (one per lead byte, two for a
-    // four-byte sequence), not for its bytes: Cyrillic would get twice the
-    // room it needs, and texts kept for a whole page would carry it.
-    size_t units = 0;
-    for (const unsigned char* q = p; q < end; ++q) units += ((*q & 0xC0) != 0x80) + (*q >= 0xF0);
+    // Sized for the units well-formed text gives, not for its bytes: Cyrillic
+    // would get twice the room it needs, and texts kept for a whole page
+    // would carry it.
+    const size_t units = unitsOf(bytes, length);
     const size_t base = out.size();
     out.resize(base + units);
     size_t n = base;
@@ -380,6 +388,15 @@ bool appendStringAt(const JsonValue& doc, JsonIndex index, std::wstring& out) {
     }
     if (escaped) unescapeTail(out, base);
     return out.size() != base;
+}
+
+size_t unitsAt(const JsonValue& doc, JsonIndex index) {
+    if (!inTable(doc, index)) return 0;
+    const int kind = doc.tokens[static_cast<size_t>(index)].type;
+    if (kind != JSMN_STRING && kind != JSMN_OBJECT && kind != JSMN_ARRAY) return 0;
+    size_t first = 0, last = 0;
+    if (!tokenBytes(doc, index, first, last)) return 0;
+    return unitsOf(doc.text.data() + first, last - first);
 }
 
 std::wstring stringAt(const JsonValue& doc, JsonIndex index) {

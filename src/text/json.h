@@ -88,6 +88,9 @@ std::vector<JsonIndex> arrayElements(const JsonValue& doc, JsonIndex index);
 // string of its own; its result says whether anything was added.
 void findMembers(const JsonValue& doc, JsonIndex object, const char* const* keys, size_t count, JsonIndex* values);
 bool appendStringAt(const JsonValue& doc, JsonIndex index, std::wstring& out);
+// About the length of stringAt's text, for reserving room: exact for
+// well-formed UTF-8 without escapes, more with escapes, less for malformed text.
+size_t unitsAt(const JsonValue& doc, JsonIndex index);
 bool isTrue(const JsonValue& doc, JsonIndex index);
 int32_t intAt(const JsonValue& doc, JsonIndex index);
 // An array's elements one by one, as arrayElements lists them: -1 after the last.

@@ -34,18 +34,35 @@ std::wstring transcriptTime(const std::wstring& createdAt) {
     return time;
 }
 
-// A page is read on every periodic refresh: the text is appended straight
-// into the transcript, and the one scratch string is reused for every
-// member that is only tested or reshaped.
+// A page is read on every periodic refresh: the members of every message are
+// found first, with about the length of text they make, so the transcript is
+// allocated once at about its size (growing it copies a long page several
+// times, and the slack would stay with the page shown); the text is then
+// appended straight into it, and one scratch string serves every member that
+// is only tested or reshaped.
 TranscriptPage buildTranscript(const JsonValue& history) {
-    TranscriptPage page;
-    std::wstring& t = page.text;
-    t.reserve(history.text.size() / 2);
-    std::wstring scratch;
-    JsonIndex m[ItemMemberCount];
+    // Labels and breaks of one message, and of one reaction, at most.
+    const size_t messageLabels = 128, reactionLabels = 24;
+    std::vector<JsonIndex> members;
+    size_t length = 0;
     const JsonIndex items = findMember(history, 0, "items");
     for (JsonIndex item = firstElement(history, items); item >= 0; item = nextElement(history, items, item)) {
+        members.resize(members.size() + ItemMemberCount);
+        JsonIndex* m = members.data() + members.size() - ItemMemberCount;
         findMembers(history, item, itemKeys, ItemMemberCount, m);
+        length += messageLabels;
+        for (ItemMember shown : {SenderName, CreatedAt, ReplySenderName, ReplyText, ForwardedName, Text})
+            length += unitsAt(history, m[shown]);
+        for (JsonIndex e = firstElement(history, m[Reactions]); e >= 0; e = nextElement(history, m[Reactions], e))
+            length += reactionLabels + unitsAt(history, findMember(history, e, "emoji"));
+    }
+
+    TranscriptPage page;
+    std::wstring& t = page.text;
+    t.reserve(length);
+    std::wstring scratch;
+    for (size_t first = 0; first < members.size(); first += ItemMemberCount) {
+        const JsonIndex* m = members.data() + first;
         const bool deleted = isTrue(history, m[Deleted]);
         appendStringAt(history, m[SenderName], t);
         t += L" · ";
