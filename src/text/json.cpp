@@ -374,12 +374,20 @@ JsonIndex findMember(const JsonValue& doc, JsonIndex object, const char* key) {
     return -1;
 }
 
-bool appendStringAt(const JsonValue& doc, JsonIndex index, std::wstring& out) {
+namespace {
+// The bytes whose text stringAt reads: a string's contents, or the raw text
+// of an object or array; none for other tokens.
+bool textBytes(const JsonValue& doc, JsonIndex index, size_t& first, size_t& last) {
     if (!inTable(doc, index)) return false;
     const int kind = doc.tokens[static_cast<size_t>(index)].type;
     if (kind != JSMN_STRING && kind != JSMN_OBJECT && kind != JSMN_ARRAY) return false;
+    return tokenBytes(doc, index, first, last);
+}
+}  // namespace
+
+bool appendStringAt(const JsonValue& doc, JsonIndex index, std::wstring& out) {
     size_t first = 0, last = 0;
-    if (!tokenBytes(doc, index, first, last) || first == last) return false;
+    if (!textBytes(doc, index, first, last) || first == last) return false;
     const size_t base = out.size();
     bool escaped = false;
     if (!decodeWellFormed(doc.text.data() + first, last - first, out, escaped)) {
@@ -391,12 +399,8 @@ bool appendStringAt(const JsonValue& doc, JsonIndex index, std::wstring& out) {
 }
 
 size_t unitsAt(const JsonValue& doc, JsonIndex index) {
-    if (!inTable(doc, index)) return 0;
-    const int kind = doc.tokens[static_cast<size_t>(index)].type;
-    if (kind != JSMN_STRING && kind != JSMN_OBJECT && kind != JSMN_ARRAY) return 0;
     size_t first = 0, last = 0;
-    if (!tokenBytes(doc, index, first, last)) return 0;
-    return unitsOf(doc.text.data() + first, last - first);
+    return textBytes(doc, index, first, last) ? unitsOf(doc.text.data() + first, last - first) : 0;
 }
 
 std::wstring stringAt(const JsonValue& doc, JsonIndex index) {
