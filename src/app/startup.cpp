@@ -6,6 +6,7 @@
 #include "ui/main/window.h"
 #include "ui/dialogs/dialogs.h"
 #include <commctrl.h>
+#include <objbase.h>
 #include <shellapi.h>
 
 DWORD startTick = 0;
@@ -98,6 +99,9 @@ int runKesta(HINSTANCE instance, int showCommand) {
     selfTest.moderationScenario = line.moderationScenario;
     selfTest.reportPath = line.reportPath;
 
+    // The shell asks for COM, apartment-threaded, on a thread that hands it
+    // work (the web interface opened through ShellExecuteW); once, here.
+    HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     prepareWindowing(instance);
 
     HWND window = createMainWindow(instance, mainWindowState);
@@ -109,13 +113,8 @@ int runKesta(HINSTANCE instance, int showCommand) {
     if (line.readStdin) readSignInFromStdin(mainWindowState);
 
     MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        if (!preTranslateMainWindowKey(mainWindowState, msg)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-        keepKeyboardFocus(mainWindowState);
-    }
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) dispatchMainWindowMessage(mainWindowState, msg);
+    if (SUCCEEDED(com)) CoUninitialize();
     if (!line.selfTest) return 0;
     return selfTest.passed ? 0 : 1;
 }

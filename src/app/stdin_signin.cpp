@@ -4,6 +4,7 @@
 #include "text/json.h"
 #include "text/secret.h"
 #include "ui/main/ids.h"
+#include "ui/main/keyboard.h"
 #include <memory>
 #include <vector>
 
@@ -84,7 +85,7 @@ DWORD WINAPI readStdin(LPVOID param) {
 
 // Runs the window's messages until the read is done. False when a quit came
 // first (posted again for the message loop) or the wait failed.
-bool waitWithMessages(HANDLE done) {
+bool waitWithMessages(MainWindowState& s, HANDLE done) {
     for (;;) {
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -92,8 +93,8 @@ bool waitWithMessages(HANDLE done) {
                 PostQuitMessage(static_cast<int>(msg.wParam));
                 return false;
             }
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
+            // The window is shown meanwhile and keeps its keyboard handling.
+            dispatchMainWindowMessage(s, msg);
         }
         DWORD woke = MsgWaitForMultipleObjects(1, &done, FALSE, INFINITE, QS_ALLINPUT);
         if (woke == WAIT_OBJECT_0) return true;
@@ -119,7 +120,7 @@ void readSignInFromStdin(MainWindowState& s) {
     } catch (...) {
         return;
     }
-    if (!waitWithMessages(read->done) || !IsWindow(s.window)) return;
+    if (!waitWithMessages(s, read->done) || !IsWindow(s.window)) return;
     // The operator signed in by hand while standard input was silent.
     if (!s.token.empty() || s.busy) return;
     if (!read->ok || read->got == 0) return;

@@ -303,6 +303,8 @@ void receiveBody(HINTERNET call, const HttpRequest& request, bool toFile, ChunkB
 
 }  // namespace
 
+HttpRequest::~HttpRequest() { wipeSecret(token); }
+
 HttpReply sendHttpRequest(const HttpRequest& request) {
     if (GetCurrentThreadId() == uiThreadId) networkOnUiThread.exchange(true);
 
@@ -319,7 +321,13 @@ HttpReply sendHttpRequest(const HttpRequest& request) {
     WinHttpQueryHeaders(call, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
                         &status, &statusSize, WINHTTP_NO_HEADER_INDEX);
     std::string collected;
-    receiveBody(call, request, !request.downloadPath.empty() && status == 200, buffer, collected);
+    try {
+        receiveBody(call, request, !request.downloadPath.empty() && status == 200, buffer, collected);
+    } catch (...) {
+        // A reply cut part-way may hold a token (a sign-in's) all the same.
+        wipeSecret(collected);
+        throw;
+    }
 
     if (status >= 200 && status <= 299) {
         if (collected.empty()) return "{}";

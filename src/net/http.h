@@ -6,6 +6,7 @@
 #include <atomic>
 #include <string>
 
+// Each copy of a request wipes its token when it goes.
 struct HttpRequest {
     std::wstring serverUrl;
     std::wstring token;
@@ -14,6 +15,13 @@ struct HttpRequest {
     std::string body;
     std::wstring uploadPath;
     std::wstring downloadPath;
+
+    HttpRequest() = default;
+    HttpRequest(const HttpRequest&) = default;
+    HttpRequest(HttpRequest&&) = default;
+    HttpRequest& operator=(const HttpRequest&) = default;
+    HttpRequest& operator=(HttpRequest&&) = default;
+    ~HttpRequest();
 };
 
 typedef std::string HttpReply;

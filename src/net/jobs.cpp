@@ -10,6 +10,14 @@
 
 #include <memory>
 
+NetJob::~NetJob() {
+    wipeSecret(params[Slot::token]);
+    wipeSecret(params[Slot::password]);
+}
+
+// `value` is the token of a sign-in (an id otherwise: wiping it costs nothing).
+NetResult::~NetResult() { wipeSecret(value); }
+
 std::atomic<HWND> netResultWindow(nullptr);
 void (*signInExchangeReleased)(const char* data, size_t size) = nullptr;
 
@@ -37,13 +45,12 @@ std::wstring obtainToken(const NetJob& job) {
 }
 
 void signIn(NetJob& job, NetResult& result) {
-    std::wstring token = obtainToken(job);
-    result.value = token;
+    result.value = obtainToken(job);
     // Only the worker's job learns the token; the result's copy keeps the
     // slot as the job started.
-    job.params[Slot::token] = token;
-    result.meJson = sendHttpRequest(profileRequest(job, token));
-    result.linesJson = sendHttpRequest(linesRequest(job, token));
+    job.params[Slot::token] = result.value;
+    result.meJson = sendHttpRequest(profileRequest(job, result.value));
+    result.linesJson = sendHttpRequest(linesRequest(job, result.value));
 }
 
 void refresh(const NetJob& job, NetResult& result) {
@@ -114,6 +121,7 @@ NetResult* executeNetJob(NetJob& job) {
         result->errorText = message.text.empty() ? std::wstring(refusedText) : message.text;
     } catch (...) {
         result->ok = false;
+        result->transportFailure = true;
         result->errorText = unreachableText;
     }
     wipeSecret(job.params[Slot::password]);
@@ -158,7 +166,6 @@ bool startDetached(unsigned(__stdcall* entry)(void*), void* param) {
 
 bool launchNetJobThread(NetJob* job) {
     if (startDetached(jobThread, job)) return true;
-    wipeSecret(job->params[Slot::password]);
     delete job;
     return false;
 }

@@ -39,6 +39,9 @@ enum : int {
 };
 }
 
+// A job and a result are each the owner of the secrets they carry (the
+// token and password slots, a sign-in's token): whichever copy goes, its
+// storage is wiped first, on every path.
 struct NetJob {
     int32_t kind = 0;
     int32_t generation = 0;
@@ -48,9 +51,23 @@ struct NetJob {
     std::wstring targetRoomId;
     int32_t version = 0;
     bool fromCase = false;
+
+    NetJob() = default;
+    NetJob(const NetJob&) = default;
+    NetJob(NetJob&&) = default;
+    NetJob& operator=(const NetJob&) = default;
+    NetJob& operator=(NetJob&&) = default;
+    ~NetJob();
 };
 
 struct NetResult {
+    NetResult() = default;
+    NetResult(const NetResult&) = default;
+    NetResult(NetResult&&) = default;
+    NetResult& operator=(const NetResult&) = default;
+    NetResult& operator=(NetResult&&) = default;
+    ~NetResult();
+
     NetJob job;
     std::string meJson;
     std::string linesJson;
@@ -60,6 +77,9 @@ struct NetResult {
     std::wstring errorText;
     std::wstring value;
     bool ok = true;
+    // Failed in the transport (no connection, cut, timed out, unreadable),
+    // not refused by the server: what is shown may still stand.
+    bool transportFailure = false;
 };
 
 // The window that receives WM_NET_RESULT; the main window sets it when it is

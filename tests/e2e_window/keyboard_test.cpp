@@ -61,13 +61,16 @@ struct RunningKesta {
     HWND ofClass(const wchar_t* name) const { return FindWindowExW(window, nullptr, name, nullptr); }
 };
 
-void start(RunningKesta& kesta, const char* signIn = nullptr) {
+// With signIn, it comes on standard input; with inputStaysOpen, standard
+// input stays open and silent after it.
+void start(RunningKesta& kesta, const char* signIn = nullptr, bool inputStaysOpen = false) {
     KestaLaunch launch;
     launch.arguments = {L"--server", wideAscii(server())};
-    if (signIn) {
+    if (signIn || inputStaysOpen) {
         launch.arguments.push_back(L"--login-stdin");
         launch.pipeInput = true;
-        launch.input = signIn;
+        launch.input = signIn ? signIn : "";
+        launch.closeInput = !inputStaysOpen;
     }
     kesta.child = startKesta(launch);
     REQUIRE(kesta.child.started);
@@ -198,4 +201,35 @@ TEST_CASE("In reply mode Escape in the composer cancels as \"Отменить\" 
     // Tab leaves the composer (for "Файл…", or past it while a refresh runs).
     focus = pressAndFollow(kesta.window, "Tab");
     CHECK((focus && focus != composer));
+}
+
+TEST_CASE("Enter presses a focused button; Ctrl+Backspace and Ctrl+A edit the composer; keys work while standard input waits") {
+    REQUIRE(server());
+    RunningKesta kesta;
+    // Standard input stays open and silent: the window is shown meanwhile,
+    // and its keyboard handling must be there already.
+    start(kesta, nullptr, true);
+    HWND login = kesta.control(ID_LOGIN_EDIT), password = kesta.control(ID_PASSWORD_EDIT);
+    HWND signIn = kesta.control(ID_SIGN_IN), composer = kesta.control(ID_COMPOSER);
+    REQUIRE(waitFor([&] { return focusOf(kesta.window) == login; }));
+    CHECK(xdotool("type selftest-admin"));
+    CHECK(pressAndFollow(kesta.window, "Tab") == password);
+    CHECK(xdotool("type kesta"));
+    CHECK(pressAndFollow(kesta.window, "Tab") == signIn);
+    // Enter on the focused «Войти» presses it, as in a dialog.
+    CHECK(xdotool("key Return"));
+    REQUIRE(waitFor([&] { return captionOf(signIn) == L"Выйти" && IsWindowEnabled(composer); }));
+
+    clickControl(composer);
+    REQUIRE(waitFor([&] { return focusOf(kesta.window) == composer; }));
+    CHECK(xdotool("type 'Hello, big world'"));
+    CHECK(waitFor([&] { return textOf(composer) == L"Hello, big world"; }));
+    // A plain edit would type U+007F here; the word goes instead.
+    CHECK(xdotool("key ctrl+BackSpace"));
+    CHECK(waitFor([&] { return textOf(composer) == L"Hello, big "; }));
+    CHECK(xdotool("key ctrl+BackSpace ctrl+BackSpace"));
+    CHECK(waitFor([&] { return textOf(composer) == L"Hello"; }));
+    CHECK(xdotool("key ctrl+a"));
+    CHECK(xdotool("type X"));
+    CHECK(waitFor([&] { return textOf(composer) == L"X"; }));
 }

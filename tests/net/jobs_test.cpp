@@ -4,6 +4,7 @@
 #include <doctest/doctest.h>
 
 #include "net/jobs.h"
+#include "text/secret.h"
 #include "net_support.h"
 
 #include <memory>
@@ -165,6 +166,67 @@ TEST_CASE("sign-in job failures") {
         CHECK(allZero(job.params[Slot::password]));
         CHECK(serverLog().empty());
     }
+}
+
+namespace {
+// Every string storage reported wiped, with whether it was all zeros then.
+std::vector<std::pair<const void*, size_t>> wipedStorage;
+bool wipedAllZero = true;
+void recordWipe(const void* data, size_t size) {
+    wipedStorage.emplace_back(data, size);
+    for (size_t i = 0; i < size; ++i)
+        if (static_cast<const unsigned char*>(data)[i] != 0) wipedAllZero = false;
+}
+bool wasWiped(const void* data) {
+    for (const auto& w : wipedStorage)
+        if (w.first == data) return true;
+    return false;
+}
+}  // namespace
+
+TEST_CASE("every copy of a secret wipes its storage when it goes: jobs, results, requests, a cut sign-in reply") {
+    wipedStorage.clear();
+    wipedAllZero = true;
+    secretWiped = recordWipe;
+    SUBCASE("copies and moves of a job, its result and a request") {
+        std::vector<const void*> buffers;
+        {
+            NetJob job;
+            job.params[Slot::token] = std::wstring(200, L't');
+            job.params[Slot::password] = std::wstring(100, L'p');
+            NetJob copy = job;
+            NetJob moved = std::move(job);
+            NetResult result;
+            result.job = copy;
+            result.value = std::wstring(200, L'v');
+            HttpRequest request;
+            request.token = std::wstring(200, L'r');
+            HttpRequest requestCopy = request;
+            for (const NetJob* j : {&copy, &moved, &result.job}) {
+                buffers.push_back(j->params[Slot::token].data());
+                buffers.push_back(j->params[Slot::password].data());
+            }
+            buffers.push_back(result.value.data());
+            buffers.push_back(request.token.data());
+            buffers.push_back(requestCopy.token.data());
+        }
+        for (const void* b : buffers) CHECK(wasWiped(b));
+    }
+    SUBCASE("a sign-in reply cut part-way is wiped before it is freed") {
+        REQUIRE_TEST_SERVER();
+        ServerSession session;
+        // Longer than any other buffer the exchange wipes (the header block).
+        const std::string token(4000, 'k');
+        injectFault("{\"path\":\"/api/auth/login\",\"kind\":\"cut\",\"sendBytes\":3000,\"body\":\"{\\\"token\\\":\\\"" +
+                    token + "\\\"}\"}");
+        CHECK(outcomeOf([] { signInToken(testLogin, testPassword); }) == L"failure:network");
+        bool replyWiped = false;
+        for (const auto& w : wipedStorage)
+            if (w.second >= 3000) replyWiped = true;
+        CHECK(replyWiped);
+    }
+    secretWiped = nullptr;
+    CHECK(wipedAllZero);
 }
 
 TEST_CASE("refresh job: requests by mode, selection, search and cursor") {

@@ -4,6 +4,7 @@
 #include "text/json.h"
 #include "ui/dialogs/actions.h"
 #include "ui/dialogs/dialogs.h"
+#include "ui/main/keyboard.h"
 #include "ui/main/panel.h"
 #include "ui/main/transcript.h"
 #include "ui/main/work_panel.h"
@@ -160,6 +161,9 @@ TEST_CASE("the action-control rule set") {
     CHECK(c.composer);
     c = actionControlRules(true, false, false, true, &all, true);
     CHECK_FALSE(c.composer);
+    // Leaving a mode needs no server: never refused while a job runs.
+    CHECK(c.cancelMode);
+    CHECK(actionControlRules(true, true, true, false, &all, false).cancelMode);
 
     c = actionControlRules(false, false, false, false, nullptr, false);  // room without canWrite
     CHECK((!c.send && !c.composer && !c.attach && !c.reply));
@@ -171,6 +175,18 @@ TEST_CASE("the action-control rule set") {
     CHECK((c.more && !c.reply && !c.edit && !c.forward));
     c = actionControlRules(false, true, false, false, &none, false);
     CHECK_FALSE(c.more);
+}
+
+TEST_CASE("Ctrl+Backspace deletes back over the spaces, then one word or one run of signs") {
+    const std::wstring text = L"Добрый  день, мир!!  ";
+    CHECK(wordStartBefore(text, text.size()) == 17);   // "!!" and the spaces after it
+    CHECK(wordStartBefore(text, 17) == 14);            // "мир"
+    CHECK(wordStartBefore(text, 12) == 8);             // "день"
+    CHECK(wordStartBefore(text, 13) == 12);            // the comma alone
+    CHECK(wordStartBefore(text, 6) == 0);
+    CHECK(wordStartBefore(L"   ", 3) == 0);
+    CHECK(wordStartBefore(L"ab", 9) == 0);             // a caret past the end
+    CHECK(wordStartBefore(L"line\r\nnext", 6) == 0);   // a line break counts as space
 }
 
 TEST_CASE("dialog texts") {

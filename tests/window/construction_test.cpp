@@ -135,4 +135,14 @@ TEST_CASE("the window keeps its minimum tracking size and lays out on resize") {
     RECT selector{};
     GetWindowRect(h.state.messageCombo, &selector);
     CHECK(selector.right - selector.left == client.right - 910);
+
+    // Minimised, the window has a 0 x 0 client area: nothing moves.
+    RECT before{}, after{};
+    GetClientRect(h.state.transcriptView, &before);
+    ShowWindow(h.window, SW_MINIMIZE);
+    GetClientRect(h.window, &client);
+    CHECK(client.right == 0);
+    GetClientRect(h.state.transcriptView, &after);
+    ShowWindow(h.window, SW_HIDE);
+    CHECK(EqualRect(&before, &after));
 }

@@ -68,6 +68,22 @@ void answerRefresh(Harness& h, const std::string& list, const std::string& histo
     deliver(h, job, r);
 }
 
+// The first message of the page selected, then «Ответить» or «Изменить».
+void firstMessageIn(Harness& h, int modeCommand) {
+    SendMessageW(h.state.messageCombo, CB_SETCURSEL, 1, 0);
+    command(h, ID_MESSAGE_COMBO, CBN_SELCHANGE);
+    command(h, modeCommand);
+}
+
+// Signed out while a periodic refresh runs; the refresh is returned.
+NetJob signOutDuringRefresh(Harness& h) {
+    SendMessageW(h.window, WM_TIMER, 1, 0);
+    NetJob running = onlyJob();
+    h.state.serverUrl = L"http://127.0.0.1:9";  // the sign-out thread's request fails quietly
+    command(h, ID_SIGN_IN);
+    return running;
+}
+
 // Signed in, first room chosen and its page shown.
 void openFirstRoom(Harness& h, const std::string& history) {
     signIn(h);
@@ -163,7 +179,7 @@ TEST_CASE("stale results and refused starts") {
         SendMessageW(h.window, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&n));
         CHECK(s.mode == 1);
         CHECK(takeJobs().empty());  // busy: dropped, remembered
-        CHECK(s.refreshPending);
+        CHECK(refreshPending(s));
         NetResult r = resultOf(old);
         r.listJson = roomsJson;
         r.historyJson = historyWith(message("x", "old page"));
@@ -171,7 +187,7 @@ TEST_CASE("stale results and refused starts") {
         NetJob fresh = onlyJob();
         CHECK(fresh.mode == 1);
         CHECK(fresh.params[Slot::itemId].empty());
-        CHECK_FALSE(s.refreshPending);
+        CHECK_FALSE(refreshPending(s));
         CHECK(textOf(s.transcriptView).find(L"old page") == std::wstring::npos);
     }
     SUBCASE("several refused starts give exactly one refresh after the result") {
@@ -186,7 +202,7 @@ TEST_CASE("stale results and refused starts") {
         CHECK_FALSE(startNetJob(s, other));
         refreshNow(s);
         CHECK(takeJobs().empty());
-        CHECK(s.refreshPending);
+        CHECK(refreshPending(s));
         NetResult r = resultOf(running);
         r.listJson = roomsJson;
         r.historyJson = historyWith(message("m1", "a"));
@@ -265,20 +281,44 @@ TEST_CASE("paging: Older, Older, Newer; the oldest page; Latest; Find") {
     }
 }
 
-TEST_CASE("a failed refresh keeps what the operator typed, and the next one gives the room back") {
+TEST_CASE("a failed refresh: a blip keeps the page; a refusal empties it and keeps what was typed") {
     Harness h;
     MainWindowState& s = h.state;
     openFirstRoom(h, historyWith(message("m1", "исходный текст")));
 
-    SUBCASE("plain typing") {
+    SUBCASE("the server out of reach: page, reply mode, paging and composer stay; the time is shown") {
+        const std::wstring page = textOf(s.transcriptView);
+        firstMessageIn(h, ID_REPLY);
+        SetWindowTextW(s.composerEdit, L"черновик ответа");
+        const std::wstring hint = textOf(s.hintLabel);
+        for (int round = 0; round < 2; ++round) {
+            SendMessageW(h.window, WM_TIMER, 1, 0);
+            NetJob job = onlyJob();
+            NetResult failed = resultOf(job);
+            failed.ok = false;
+            failed.transportFailure = true;
+            failed.errorText = L"Не удалось связаться с сервером или открыть файл";
+            deliver(h, job, failed);
+            CHECK(textOf(s.statusLabel).rfind(L"Не удалось связаться с сервером или открыть файл · показаны данные на ", 0) == 0);
+            CHECK(textOf(s.statusLabel).size() == std::wstring(L"Не удалось связаться с сервером или открыть файл · показаны данные на 12:34").size());
+            CHECK(textOf(s.transcriptView) == page);
+            CHECK(textOf(s.hintLabel) == hint);
+            CHECK(s.replyToId == L"m1");
+            CHECK(textOf(s.composerEdit) == L"черновик ответа");
+            CHECK(s.roomId == L"r1");
+            CHECK(IsWindowEnabled(s.findButton));
+            CHECK(IsWindowEnabled(s.sendButton));
+        }
+    }
+    SUBCASE("refused: the conversation empties, the typed text stays") {
         SetWindowTextW(s.composerEdit, L"черновик ответа");
         SendMessageW(h.window, WM_TIMER, 1, 0);
         NetJob job = onlyJob();
         NetResult failed = resultOf(job);
         failed.ok = false;
-        failed.errorText = L"Не удалось связаться с сервером или открыть файл";
+        failed.errorText = L"Нет доступа";
         deliver(h, job, failed);
-        CHECK(textOf(s.statusLabel) == L"Не удалось связаться с сервером или открыть файл");
+        CHECK(textOf(s.statusLabel) == L"Нет доступа");
         CHECK(textOf(s.transcriptView) == L"Данные недоступны. Выберите другой разговор или войдите снова.");
         CHECK(textOf(s.composerEdit) == L"черновик ответа");
         CHECK(s.roomId.empty());
@@ -288,9 +328,7 @@ TEST_CASE("a failed refresh keeps what the operator typed, and the next one give
     }
     SUBCASE("an edit in progress ends with the draft back") {
         SetWindowTextW(s.composerEdit, L"мой черновик");
-        SendMessageW(s.messageCombo, CB_SETCURSEL, 1, 0);
-        command(h, ID_MESSAGE_COMBO, CBN_SELCHANGE);
-        command(h, ID_EDIT);
+        firstMessageIn(h, ID_EDIT);
         CHECK(s.editId == L"m1");
         CHECK(textOf(s.composerEdit) == L"исходный текст");
         SendMessageW(h.window, WM_TIMER, 1, 0);
@@ -313,6 +351,84 @@ TEST_CASE("a failed refresh keeps what the operator typed, and the next one give
     CHECK(send.kind == NetJobKind::SendMessage);
     CHECK(send.params[Slot::roomId] == L"r1");
     CHECK(!send.params[Slot::text].empty());
+}
+
+TEST_CASE("a draft per conversation: back when the operator returns, gone once sent or signed out") {
+    Harness h;
+    MainWindowState& s = h.state;
+    const std::string pageA = historyWith(message("m1", "в первом"));
+    const std::string pageB = historyWith(message("m7", "во втором"));
+    openFirstRoom(h, pageA);
+    auto openRow = [&](int row, const std::string& page) {
+        SendMessageW(s.itemList, LB_SETCURSEL, row, 0);
+        command(h, ID_ITEM_LIST, LBN_SELCHANGE);
+        answerRefresh(h, roomsJson, page);
+    };
+    SetWindowTextW(s.composerEdit, L"ответ первому");
+    openRow(1, pageB);
+    CHECK(textOf(s.composerEdit).empty());
+    SetWindowTextW(s.composerEdit, L"ответ второму");
+    // A periodic refresh changes nothing.
+    SendMessageW(h.window, WM_TIMER, 1, 0);
+    answerRefresh(h, roomsJson, pageB);
+    CHECK(textOf(s.composerEdit) == L"ответ второму");
+    openRow(0, pageA);
+    CHECK(textOf(s.composerEdit) == L"ответ первому");
+    CHECK(IsWindowEnabled(s.sendButton));
+
+    SUBCASE("an edit left by a row change gives back the draft set aside, not the edited text") {
+        firstMessageIn(h, ID_EDIT);
+        SetWindowTextW(s.composerEdit, L"в первом, исправлено");
+        openRow(1, pageB);
+        CHECK(textOf(s.composerEdit) == L"ответ второму");
+        openRow(0, pageA);
+        CHECK(textOf(s.composerEdit) == L"ответ первому");
+        CHECK(s.editId.empty());
+    }
+    SUBCASE("reply mode comes back when its message is on the newest page, else the text alone") {
+        firstMessageIn(h, ID_REPLY);
+        const std::wstring hint = textOf(s.hintLabel);
+        openRow(1, pageB);
+        CHECK(s.replyToId.empty());
+        CHECK(textOf(s.hintLabel).empty());
+        openRow(0, pageA);
+        CHECK(s.replyToId == L"m1");
+        CHECK(textOf(s.hintLabel) == hint);
+        openRow(1, pageB);
+        openRow(0, historyWith(message("m2", "новое")));
+        CHECK(s.replyToId.empty());
+        CHECK(textOf(s.composerEdit) == L"ответ первому");
+    }
+    SUBCASE("a sent draft ends; so does every draft at sign-out") {
+        command(h, ID_SEND);
+        NetJob send = onlyJob();
+        deliver(h, send, resultOf(send));
+        answerRefresh(h, roomsJson, pageA);
+        CHECK(textOf(s.composerEdit).empty());
+        openRow(1, pageB);
+        CHECK(textOf(s.composerEdit) == L"ответ второму");
+        openRow(0, pageA);
+        CHECK(textOf(s.composerEdit).empty());
+        // Sent while the operator had already moved on: no draft of it stays.
+        SetWindowTextW(s.composerEdit, L"ещё одно");
+        command(h, ID_SEND);
+        NetJob late = onlyJob();
+        SendMessageW(s.itemList, LB_SETCURSEL, 1, 0);
+        command(h, ID_ITEM_LIST, LBN_SELCHANGE);
+        deliver(h, late, resultOf(late));
+        answerRefresh(h, roomsJson, pageB);
+        openRow(0, pageA);
+        CHECK(textOf(s.composerEdit).empty());
+        s.serverUrl = L"http://127.0.0.1:9";  // the sign-out thread's request fails quietly
+        command(h, ID_SIGN_IN);
+        CHECK(s.drafts.empty());
+        signIn(h);
+        answerRefresh(h, roomsJson, "");
+        answerRefresh(h, roomsJson, pageA);
+        CHECK(textOf(s.composerEdit).empty());
+        openRow(1, pageB);
+        CHECK(textOf(s.composerEdit).empty());
+    }
 }
 
 TEST_CASE("a deliberate view change empties the composer") {
@@ -444,10 +560,7 @@ TEST_CASE("sign-out is local and drops the running job's late result") {
     Harness h;
     MainWindowState& s = h.state;
     openFirstRoom(h, historyWith(message("m1", "a")));
-    SendMessageW(h.window, WM_TIMER, 1, 0);
-    NetJob running = onlyJob();
-    s.serverUrl = L"http://127.0.0.1:9";  // the sign-out thread's request fails quietly
-    command(h, ID_SIGN_IN);
+    NetJob running = signOutDuringRefresh(h);
     CHECK(s.token.empty());
     CHECK(s.orgId.empty());
     CHECK(textOf(s.statusLabel) == L"Сеанс закрыт локально");
@@ -459,6 +572,38 @@ TEST_CASE("sign-out is local and drops the running job's late result") {
     deliver(h, running, late);
     CHECK(takeJobs().empty());  // the refresh that follows does nothing: no organisation
     CHECK(textOf(s.transcriptView).empty());
+}
+
+TEST_CASE("a sign-in given while a job runs waits for it and goes to the address typed then") {
+    Harness h;
+    MainWindowState& s = h.state;
+    openFirstRoom(h, historyWith(message("m1", "a")));
+    NetJob running = signOutDuringRefresh(h);
+    REQUIRE(s.token.empty());
+    SetWindowTextW(s.serverEdit, L"http://127.0.0.1:7");
+    SetWindowTextW(s.loginEdit, L"anna");
+    SetWindowTextW(s.passwordEdit, L"secret");
+    command(h, ID_SIGN_IN);
+    command(h, ID_SIGN_IN);
+    CHECK(takeJobs().empty());
+    // Changing the field while it waits changes nothing: the session goes
+    // where the operator pointed when pressing «Войти».
+    SetWindowTextW(s.serverEdit, L"http://127.0.0.1:8");
+    CHECK(s.serverUrl == L"http://127.0.0.1:9");
+    deliver(h, running, resultOf(running));
+    NetJob signIn = onlyJob();
+    CHECK(signIn.kind == NetJobKind::SignIn);
+    CHECK(signIn.serverUrl == L"http://127.0.0.1:7");
+    CHECK(signIn.params[Slot::password] == L"secret");
+    CHECK(s.serverUrl == L"http://127.0.0.1:7");
+    NetResult r = resultOf(signIn);
+    r.value = L"tok2";
+    r.meJson = meJson;
+    r.linesJson = linesJson;
+    deliver(h, signIn, r);
+    NetJob refresh = onlyJob();
+    CHECK(refresh.serverUrl == L"http://127.0.0.1:7");
+    CHECK(refresh.params[Slot::token] == L"tok2");
 }
 
 TEST_CASE("the transcript follows every page exactly, also when only a part of it changes") {

@@ -7,6 +7,7 @@
 #include "harness.h"
 #include "ui/main/composer.h"
 #include "ui/main/ids.h"
+#include "ui/main/keyboard.h"
 #include <commctrl.h>
 
 namespace {
@@ -177,4 +178,232 @@ TEST_CASE("every combination of result, mode, waiting work and view change leave
         }
     }
     fileDialogs = saved;
+}
+
+// A command given while a refresh is in flight, against what that refresh
+// changes: it is carried out with what the operator saw when giving it, or
+// not at all and with a word, never with what the refresh has just written.
+namespace {
+
+// What a refresh of the case shows; CaseView{} is what the operator saw.
+struct CaseView {
+    int version = 7;
+    bool secondStaff = true;   // u2 "Ольга" is on the staff list
+    bool ticket = false;       // a ticket was made from the case
+    bool secondFile = true;    // f2 is on the page
+    bool filesSwapped = false; // f2 comes before f1
+};
+
+std::string caseItem(const CaseView& v) {
+    std::string staff = R"({"id":"u1","name":"Иван"})";
+    if (v.secondStaff) staff += R"(,{"id":"u2","name":"Ольга"})";
+    return u8R"({"item":{"room_id":"rc1","version":)" + std::to_string(v.version) +
+           u8R"(,"status":"working","subject":"Принтер"},"dispatch":true,"assigned":true,"ticketId":")" +
+           (v.ticket ? "t1" : "") + R"(","staff":[)" + staff + "]}";
+}
+
+std::string casePage(const CaseView& v) {
+    std::string f1 = message("m1", "x").insert(1, R"("fileId":"f1","fileName":"a.txt",)");
+    std::string f2 = message("m2", "y").insert(1, R"("fileId":"f2","fileName":"b.txt",)");
+    std::string items = !v.secondFile ? f1 : v.filesSwapped ? f2 + "," + f1 : f1 + "," + f2;
+    return "{\"items\":[" + items + "],\"page\":{},\"canWrite\":true}";
+}
+
+const char cases[] = u8R"({"cases":[{"id":"c1","subject":"Принтер","roomId":"rc1","kind":"case","status":"working"}]})";
+
+void answerCase(Harness& h, const NetJob& job, const CaseView& v) {
+    NetResult r = resultOf(job);
+    r.listJson = cases;
+    if (!job.params[Slot::itemId].empty()) {
+        r.historyJson = casePage(v);
+        r.workItemJson = caseItem(v);
+    }
+    deliver(h, job, std::move(r));
+}
+
+void openCase(Harness& h) {
+    signInAndOpen(h);
+    TabCtrl_SetCurSel(h.state.modeTabs, 1);
+    NMHDR change{h.state.modeTabs, 0, static_cast<UINT>(TCN_SELCHANGE)};
+    SendMessageW(h.window, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&change));
+    answerCase(h, single(), CaseView());
+    answerCase(h, single(), CaseView());
+}
+
+std::vector<std::wstring> downloadsOffered;
+
+struct CommandRow {
+    const char* name;
+    void (*before)(Harness&);  // the operator's set-up, idle
+    void (*give)(Harness&);    // while the refresh runs
+    CaseView next;             // what the refresh brings
+    int jobAfter;              // kind started once the refresh is handled, 0: none
+    void (*check)(Harness&, const NetJob&);
+    const wchar_t* status;     // the status line then starts with it (null: not checked)
+};
+
+void nothing(Harness&) {}
+void noCheck(Harness&, const NetJob&) {}
+void finish(Harness& h) { command(h, ID_ACTION_FIRST + 3); }
+const CommandRow commandRows[] = {
+    {"«Готово» on an out-of-date panel goes with the version shown, so the server can refuse it", nothing, finish,
+     CaseView{8}, NetJobKind::WorkAction,
+     [](Harness&, const NetJob& j) {
+         CHECK(j.params[Slot::actionOrEmoji] == L"finish");
+         CHECK(j.version == 7);
+     },
+     exchanging},
+    {"«Назначить» assigns the staff member chosen, also when the refresh dropped them",
+     [](Harness& h) { SendMessageW(h.state.staffCombo, CB_SETCURSEL, 1, 0); },
+     [](Harness& h) { command(h, ID_ACTION_FIRST); }, CaseView{7, false}, NetJobKind::WorkAction,
+     [](Harness&, const NetJob& j) { CHECK(j.params[Slot::assigneeOrFileId] == L"u2"); }, exchanging},
+    {"Ctrl+Enter sends the text of its moment, not what was typed after it",
+     [](Harness& h) { SetWindowTextW(h.state.composerEdit, L"раз"); },
+     [](Harness& h) {
+         command(h, ID_SEND);
+         SetWindowTextW(h.state.composerEdit, L"раз два");
+     },
+     CaseView(), NetJobKind::SendMessage,
+     [](Harness& h, const NetJob& j) {
+         CHECK(j.params[Slot::text] == L"раз");
+         CHECK(j.params[Slot::roomId] == L"rc1");
+         CHECK(textOf(h.state.composerEdit) == L"раз два");
+     },
+     exchanging},
+    {"the same command given twice during the refresh runs once", nothing,
+     [](Harness& h) {
+         finish(h);
+         finish(h);
+     },
+     CaseView(), NetJobKind::WorkAction, noCheck, exchanging},
+    {"«Создать заявку» does not open once the refresh shows the ticket made", nothing,
+     [](Harness& h) { command(h, ID_CREATE_TICKET); }, CaseView{7, true, true}, 0,
+     [](Harness&, const NetJob&) { CHECK_FALSE(findOwnWindow(L"KestaNewWork")); },
+     L"Действие не выполнено: заявка по обращению уже создана"},
+    {"«Скачать файл…» of a file the refresh took away offers nothing",
+     [](Harness& h) { SendMessageW(h.state.fileCombo, CB_SETCURSEL, 1, 0); },
+     [](Harness& h) { command(h, ID_DOWNLOAD); }, CaseView{7, true, false, false}, 0,
+     [](Harness&, const NetJob&) { CHECK(downloadsOffered.empty()); },
+     L"Действие не выполнено: файла больше нет в разговоре"},
+    {"«Скачать файл…» downloads the file chosen, wherever the refresh moved it",
+     [](Harness& h) { SendMessageW(h.state.fileCombo, CB_SETCURSEL, 1, 0); },
+     [](Harness& h) { command(h, ID_DOWNLOAD); }, CaseView{7, true, false, true, true}, NetJobKind::DownloadFile,
+     [](Harness&, const NetJob& j) {
+         CHECK(downloadsOffered == std::vector<std::wstring>{L"b.txt"});
+         CHECK(j.params[Slot::assigneeOrFileId] == L"f2");
+     },
+     exchanging},
+    {"Escape leaves an edit at once, and a message typed then is no save of that edit",
+     [](Harness& h) {
+         SetWindowTextW(h.state.composerEdit, L"черновик");
+         SendMessageW(h.state.messageCombo, CB_SETCURSEL, 1, 0);
+         command(h, ID_MESSAGE_COMBO, CBN_SELCHANGE);
+         command(h, ID_EDIT);
+         REQUIRE_FALSE(h.state.editId.empty());
+     },
+     [](Harness& h) {
+         MSG escape{h.state.composerEdit, WM_KEYDOWN, VK_ESCAPE, 1};
+         CHECK(preTranslateMainWindowKey(h.state, escape));
+         CHECK(h.state.editId.empty());
+         CHECK(textOf(h.state.composerEdit) == L"черновик");
+         SetWindowTextW(h.state.composerEdit, L"новое");
+         command(h, ID_SEND);
+     },
+     CaseView(), NetJobKind::SendMessage,
+     [](Harness&, const NetJob& j) { CHECK(j.params[Slot::text] == L"новое"); }, exchanging},
+};
+
+}  // namespace
+
+TEST_CASE("a command given during a refresh acts on what was shown when it was given") {
+    FileDialogs saved = fileDialogs;
+    fileDialogs.chooseDownload = [](HWND, std::wstring& path) {
+        downloadsOffered.push_back(path);
+        path = L"C:\\out\\" + path;
+        return true;
+    };
+    for (const CommandRow& row : commandRows) {
+        const std::string name = row.name;
+        CAPTURE(name);
+        downloadsOffered.clear();
+        Harness h;
+        openCase(h);
+        REQUIRE(h.state.workVersion == 7);
+        row.before(h);
+        SendMessageW(h.window, WM_TIMER, 1, 0);
+        NetJob refresh = single();
+        row.give(h);
+        CHECK(takeJobs().empty());
+        answerCase(h, refresh, row.next);
+        std::vector<NetJob> next = takeJobs();
+        CHECK(next.size() == (row.jobAfter ? 1u : 0u));
+        if (row.status) CHECK(textOf(h.state.statusLabel).rfind(row.status, 0) == 0);
+        NetJob none;
+        row.check(h, next.empty() ? none : next[0]);
+        if (!next.empty()) CHECK(next[0].kind == row.jobAfter);
+    }
+    fileDialogs = saved;
+}
+
+TEST_CASE("work given while a job runs waits in order, and a new work item is a view of its own") {
+    Harness h;
+    MainWindowState& s = h.state;
+    openCase(h);
+
+    SUBCASE("a status action and a message during one refresh both go, in the order given") {
+        SendMessageW(h.window, WM_TIMER, 1, 0);
+        NetJob refresh = single();
+        finish(h);
+        SetWindowTextW(s.composerEdit, L"готово, проверьте");
+        command(h, ID_SEND);
+        answerCase(h, refresh, CaseView());
+        NetJob action = single();
+        CHECK(action.kind == NetJobKind::WorkAction);
+        deliver(h, action, resultOf(action));
+        answerCase(h, single(), CaseView());
+        NetJob send = single();
+        CHECK(send.kind == NetJobKind::SendMessage);
+        CHECK(send.params[Slot::text] == L"готово, проверьте");
+    }
+    SUBCASE("Ctrl+Enter during a download is sent after it") {
+        SendMessageW(s.fileCombo, CB_SETCURSEL, 0, 0);
+        FileDialogs saved = fileDialogs;
+        fileDialogs.chooseDownload = [](HWND, std::wstring& path) {
+            path = L"C:\\out\\a.txt";
+            return true;
+        };
+        command(h, ID_DOWNLOAD);
+        fileDialogs = saved;
+        NetJob download = single();
+        REQUIRE(download.kind == NetJobKind::DownloadFile);
+        SetWindowTextW(s.composerEdit, L"файл получен");
+        command(h, ID_SEND);
+        CHECK(takeJobs().empty());
+        deliver(h, download, resultOf(download));
+        answerCase(h, single(), CaseView());
+        NetJob send = single();
+        CHECK(send.kind == NetJobKind::SendMessage);
+        CHECK(send.params[Slot::text] == L"файл получен");
+    }
+    SUBCASE("a case just created opens afresh: what was typed for the case before never reaches it") {
+        SetWindowTextW(s.composerEdit, L"для прежнего обращения");
+        NetJob create;
+        create.kind = NetJobKind::CreateWorkItem;
+        create.generation = s.generation;
+        create.mode = 1;
+        NetResult made = resultOf(create);
+        made.value = L"c9";
+        deliver(h, create, std::move(made));
+        NetJob refresh = single();
+        CHECK(refresh.params[Slot::itemId] == L"c9");
+        CHECK(textOf(s.composerEdit).empty());
+        command(h, ID_SEND);
+        // The panel still shows the case before: «Закрыть» must not close the new one.
+        command(h, ID_ACTION_FIRST + 4);
+        CHECK(textOf(s.statusLabel) == notDone);
+        answerCase(h, refresh, CaseView());
+        CHECK(takeJobs().empty());
+        command(h, ID_ACTION_FIRST + 4);
+        CHECK(single().params[Slot::itemId] == L"c9");
+    }
 }

@@ -35,7 +35,7 @@ void pumpFor(DWORD ms) {
 void settle() {
     for (int i = 0; i < 3000; ++i) {
         pumpFor(20);
-        if (!state.busy && !state.refreshPending) {
+        if (!state.busy && !refreshPending(state)) {
             pumpFor(100);
             if (!state.busy) return;
         }

@@ -80,7 +80,9 @@ ActionControls actionControlRules(bool busy, bool canWrite, bool replying, bool 
     c.more = !busy && !editing && sel && (sel->canReact || sel->canPin || sel->canDelete);
     c.edit = !busy && sel && sel->canEdit;
     c.forward = !busy && sel && sel->canForward;
-    c.cancelMode = !busy && (replying || editing);
+    // Leaving a mode needs no server: it is never refused while a job runs
+    // (behind the edit's own save it waits its turn).
+    c.cancelMode = replying || editing;
     c.send = !busy && (canWrite || editing);
     // Locked only while its own edit is being saved: what the operator types
     // during any other job, a periodic refresh above all, must arrive.
@@ -143,7 +145,7 @@ void resetMessageActions(MainWindowState& state) {
 }
 
 void updateActionControls(MainWindowState& state) {
-    bool savingEdit = state.busy && state.runningKind == NetJobKind::EditMessage;
+    bool savingEdit = editSaveInFlight(state);
     ActionControls c = actionControlRules(state.busy, state.canWrite, !state.replyToId.empty(), !state.editId.empty(),
                                           selectedMessage(state), savingEdit);
     enableControl(state.replyButton, c.reply);

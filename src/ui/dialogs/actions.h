@@ -24,7 +24,7 @@ struct ActionControls {
     const wchar_t* sendCaption;
 };
 
-// `savingEdit`: the job in flight is the save of the edit in progress.
+// `savingEdit`: the save of the edit in progress is in flight or waits.
 ActionControls actionControlRules(bool busy, bool canWrite, bool replying, bool editing, const MessageActions* selected,
                                   bool savingEdit);
 

@@ -50,6 +50,7 @@ void openMessageActionsMenu(MainWindowState& s) {
     const MessageActions* selected = selectedMessage(s);
     if (s.busy || !s.editId.empty() || !selected) return;
     MessageActions copy = *selected;
+    int32_t given = s.generation;
     HMENU menu = buildActionsMenu(copy);
     if (!menu) return;
     UINT command = 0;
@@ -75,13 +76,13 @@ void openMessageActionsMenu(MainWindowState& s) {
     if (command >= ID_MENU_LIKE && command <= ID_MENU_WATCH && copy.canReact) {
         job.kind = NetJobKind::ReactToMessage;
         job.params[Slot::actionOrEmoji] = reactionEmoji[command - ID_MENU_LIKE];
-        startUserJob(s, std::move(job));
+        startUserJob(s, static_cast<int>(command), std::move(job), given);
     } else if (command == ID_MENU_PIN && copy.canPin) {
         job.kind = NetJobKind::PinMessage;
-        startUserJob(s, std::move(job));
+        startUserJob(s, ID_MENU_PIN, std::move(job), given);
     } else if (command == ID_MENU_DELETE && copy.canDelete) {
         if (!confirmDeletion(s, copy) || !IsWindow(s.window)) return;
         job.kind = NetJobKind::DeleteMessage;
-        startUserJob(s, std::move(job));
+        startUserJob(s, ID_MENU_DELETE, std::move(job), given);
     }
 }

@@ -3,6 +3,7 @@
 #include "text/utf.h"
 #include "ui/dialogs/dialogs.h"
 #include "ui/main/dispatch.h"
+#include "ui/main/ids.h"
 
 const wchar_t forwardDialogClass[] = L"KestaForwardMessage";
 
@@ -80,6 +81,7 @@ void startForward(MainWindowState& s, const MessageActions& message) {
 }
 
 void openForwardDialog(MainWindowState& s, const std::wstring& messageId, const std::string& roomsJson) {
+    int32_t given = s.generation;
     ForwardDialogState st;
     st.messageId = messageId;
     st.targets = forwardTargets(roomsJson);
@@ -95,5 +97,5 @@ void openForwardDialog(MainWindowState& s, const std::wstring& messageId, const 
     job.params[Slot::messageId] = st.messageId;
     job.targetRoomId = st.targetRoomId;
     job.params[Slot::subject] = st.targetRoomTitle;
-    startUserJob(s, std::move(job));
+    startUserJob(s, ID_FORWARD, std::move(job), given);
 }

@@ -2,6 +2,7 @@
 #include "app/selftest.h"
 #include "ui/dialogs/dialogs.h"
 #include "ui/main/dispatch.h"
+#include "ui/main/ids.h"
 #include "ui/main/work_panel.h"
 
 const wchar_t newWorkDialogClass[] = L"KestaNewWork";
@@ -67,6 +68,7 @@ void openNewWorkDialog(MainWindowState& s, bool fromCase) {
         openWebInterface(s);
         return;
     }
+    int32_t given = s.generation;
     NewWorkDialogState st;
     st.lines = &s.lines;
     st.font = s.uiFont;
@@ -78,5 +80,5 @@ void openNewWorkDialog(MainWindowState& s, bool fromCase) {
     job.params[Slot::text] = st.description;
     job.params[Slot::lineId] = st.lineId;
     job.fromCase = fromCase;
-    startUserJob(s, std::move(job));
+    startUserJob(s, fromCase ? ID_CREATE_TICKET : ID_NEW_WORK, std::move(job), given);
 }

@@ -55,13 +55,20 @@ void leaveComposerMode(MainWindowState& s, bool restore) {
     updateActionControls(s);
 }
 
-void onSendCommand(MainWindowState& s) {
+NetJob sendJob(const MainWindowState& s) {
     NetJob job;
     bool editing = !s.editId.empty();
     job.kind = editing ? NetJobKind::EditMessage : NetJobKind::SendMessage;
     job.params[Slot::messageId] = editing ? s.editId : s.replyToId;
     job.params[Slot::text] = composerText(s);
-    startNetJob(s, std::move(job));
+    return job;
+}
+
+void enterReplyMode(MainWindowState& s, const MessageActions& message) {
+    s.replyToId = message.id;
+    std::wstring hint = L"Ответ: " + message.senderName + L" · " + message.text.substr(0, 90);
+    SetWindowTextW(s.hintLabel, hint.c_str());
+    updateActionControls(s);
 }
 
 void onReplyCommand(MainWindowState& s) {
@@ -69,10 +76,7 @@ void onReplyCommand(MainWindowState& s) {
     if (s.busy || !sel || !sel->canReply) return;
     MessageActions message = *sel;
     leaveComposerMode(s, true);
-    s.replyToId = message.id;
-    std::wstring hint = L"Ответ: " + message.senderName + L" · " + message.text.substr(0, 90);
-    SetWindowTextW(s.hintLabel, hint.c_str());
-    updateActionControls(s);
+    enterReplyMode(s, message);
     SetFocus(s.composerEdit);
 }
 
@@ -92,25 +96,35 @@ void onEditCommand(MainWindowState& s) {
 void onCancelModeCommand(MainWindowState& s) { leaveComposerMode(s, true); }
 
 void onAttachCommand(MainWindowState& s) {
+    int32_t given = s.generation;
     std::wstring path;
-    if (!fileDialogs.chooseUpload(s.window, path)) return;
+    if (!fileDialogs.chooseUpload(s.window, path) || !IsWindow(s.window)) return;
     NetJob job;
     job.kind = NetJobKind::UploadFile;
     job.params[Slot::uploadPath] = path;
-    startUserJob(s, std::move(job));
+    startUserJob(s, ID_ATTACH, std::move(job), given);
 }
 
-void onDownloadCommand(MainWindowState& s) {
+std::wstring chosenFileId(const MainWindowState& s) {
     LRESULT row = SendMessageW(s.fileCombo, CB_GETCURSEL, 0, 0);
-    if (row < 0 || static_cast<size_t>(row) >= s.files.size()) return;
-    ListRow file = s.files[static_cast<size_t>(row)];
+    if (row < 0 || static_cast<size_t>(row) >= s.files.size()) return std::wstring();
+    return s.files[static_cast<size_t>(row)].id;
+}
+
+void onDownloadCommand(MainWindowState& s, const std::wstring& fileId) {
+    const ListRow* chosen = nullptr;
+    for (const ListRow& f : s.files)
+        if (f.id == fileId) chosen = &f;
+    if (!chosen) return;
+    ListRow file = *chosen;
+    int32_t given = s.generation;
     std::wstring path = file.label.substr(0, pathBufferSize - 1);
-    if (!fileDialogs.chooseDownload(s.window, path)) return;
+    if (!fileDialogs.chooseDownload(s.window, path) || !IsWindow(s.window)) return;
     NetJob job;
     job.kind = NetJobKind::DownloadFile;
     job.params[Slot::assigneeOrFileId] = file.id;
     job.params[Slot::savePath] = path;
-    startUserJob(s, std::move(job));
+    startUserJob(s, ID_DOWNLOAD, std::move(job), given);
 }
 
 void onSendMessageDone(MainWindowState& s, const NetResult& r) {

@@ -8,12 +8,19 @@ void leaveComposerMode(MainWindowState& state, bool restore);
 
 std::wstring composerText(const MainWindowState& state);
 
-void onSendCommand(MainWindowState& state);        // 105
+// 105: the send, or the save of the edit in progress, with the composer's text.
+NetJob sendJob(const MainWindowState& state);
+// Reply mode for the message: its id and the hint above the composer.
+void enterReplyMode(MainWindowState& state, const MessageActions& message);
 void onReplyCommand(MainWindowState& state);       // 151
 void onEditCommand(MainWindowState& state);        // 152
 void onCancelModeCommand(MainWindowState& state);  // 154
 void onAttachCommand(MainWindowState& state);      // 130
-void onDownloadCommand(MainWindowState& state);    // 132
+// 132 for the file with this id; nothing when it is no longer listed.
+void onDownloadCommand(MainWindowState& state, const std::wstring& fileId);
+
+// The id of the file chosen in fileCombo, or empty.
+std::wstring chosenFileId(const MainWindowState& state);
 
 void onSendMessageDone(MainWindowState& state, const NetResult& result);
 

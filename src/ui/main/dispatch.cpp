@@ -4,17 +4,18 @@
 #include "ui/dialogs/actions.h"
 #include "ui/dialogs/dialogs.h"
 #include "ui/main/composer.h"
+#include "ui/main/drafts.h"
 #include "ui/main/history.h"
 #include "ui/main/session.h"
 #include "ui/main/transcript.h"
 #include "ui/main/work_panel.h"
 #include "text/errors.h"
+#include <cwchar>
 #include <memory>
 
 namespace {
 const wchar_t exchanging[] = L"Обмен с сервером…";
 const wchar_t unavailable[] = L"Данные недоступны. Выберите другой разговор или войдите снова.";
-const wchar_t notDone[] = L"Действие не выполнено: выбран другой разговор";
 
 void systemFlashTaskbar(HWND window) {
     FLASHWINFO flash{};
@@ -27,67 +28,9 @@ void systemFlashTaskbar(HWND window) {
 
 void (*flashTaskbar)(HWND window) = systemFlashTaskbar;
 
-bool (*netJobLauncher)(NetJob* job) = launchNetJobThread;
-
-bool startNetJob(MainWindowState& s, NetJob job) {
-    if (s.busy) {
-        s.refreshPending = true;
-        return false;
-    }
-    s.busy = true;
-    s.runningKind = job.kind;
-    job.generation = s.generation;
-    job.serverUrl = s.serverUrl;
-    job.params[Slot::token] = s.token;
-    job.params[Slot::orgId] = s.orgId;
-    job.params[Slot::itemId] = s.selectedId;
-    job.params[Slot::roomId] = s.roomId;
-    job.mode = s.mode;
-    job.params[Slot::searchQuery] = s.searchText;
-    job.params[Slot::beforeCursor] = s.beforeCursor;
-    disablePagingButtons(s);
-    updateActionControls(s);
-    SetWindowTextW(s.statusLabel, exchanging);
-    if (netJobLauncher(new NetJob(std::move(job)))) return true;
-    // No worker could be started: nothing will ever post a result, so undo the
-    // start rather than leave the window busy for good.
-    s.busy = false;
-    s.runningKind = 0;
-    updateActionControls(s);
-    SetWindowTextW(s.statusLabel, unreachableText);
-    return false;
-}
-
-bool startUserJob(MainWindowState& s, NetJob job) {
-    if (!s.busy) return startNetJob(s, std::move(job));
-    // Chosen in a dialog while a refresh ran: keep it and start it once the
-    // running job's result has been handled, instead of losing it.
-    s.deferredJob.reset(new NetJob(std::move(job)));
-    s.deferredGeneration = s.generation;
-    return false;
-}
-
-void refreshNow(MainWindowState& s) {
-    if (s.orgId.empty()) return;
-    NetJob job;
-    job.kind = NetJobKind::Refresh;
-    startNetJob(s, std::move(job));
-}
-
 void showFlash(MainWindowState& s, const std::wstring& text) {
     s.flashText = text;
     s.flashTick = GetTickCount();
-}
-
-void onRefreshTimer(MainWindowState& s) {
-    if (!s.token.empty() && !s.busy && !s.modalOpen) refreshNow(s);
-}
-
-bool deferCommand(MainWindowState& s, int id) {
-    if (!s.busy || s.runningKind != NetJobKind::Refresh) return false;
-    s.deferredCommand = id;
-    s.deferredCommandGeneration = s.generation;
-    return true;
 }
 
 void forgetAppliedReplies(MainWindowState& s) {
@@ -101,6 +44,7 @@ void clearConversation(MainWindowState& s, const wchar_t* transcript) {
     resetMessageActions(s);
     forgetAppliedReplies(s);
     s.roomId.clear();
+    s.shownItemId.clear();
     s.files.clear();
     SendMessageW(s.fileCombo, CB_RESETCONTENT, 0, 0);
     EnableWindow(s.sendButton, FALSE);
@@ -111,7 +55,7 @@ void clearConversation(MainWindowState& s, const wchar_t* transcript) {
 
 void clearConversationAfterFailure(MainWindowState& s) {
     // An edit in progress ends with the set-aside draft back in the composer,
-    // and whatever the operator typed stays: a network blip must not eat it.
+    // and whatever the operator typed stays: a refusal must not eat it.
     if (!s.editId.empty()) leaveComposerMode(s, true);
     clearConversation(s, unavailable);
 }
@@ -152,6 +96,8 @@ void noticeNewMessages(MainWindowState& s, const std::vector<std::wstring>& show
 
 // Refresh: list, history, panel, status line, controls, then the self-test step.
 void applyRefresh(MainWindowState& s, const NetResult& r) {
+    GetLocalTime(&s.lastRefreshed);
+    s.refreshedOnce = true;
     if (!applyListPart(s, r)) return;
     JsonValue history;
     // The self-test steps read the parsed page, so they always get one; an
@@ -171,6 +117,7 @@ void applyRefresh(MainWindowState& s, const NetResult& r) {
         if (selfTest.active) s.appliedHistory = r.historyJson;
         else s.appliedHistory = std::move(history.text);
         noticeNewMessages(s, shownIds, sameView);
+        applyDraftReply(s);
     }
     applyWorkItemPart(s, r);
     std::wstring status = connectedLine(s.userName, s.cursorStack.size(), s.searchText);
@@ -223,44 +170,26 @@ void applySuccess(MainWindowState& s, const NetResult& r) {
     }
 }
 
-void afterSuccess(MainWindowState& s) {
-    if (s.refreshPending && !s.busy) {
-        s.refreshPending = false;
-        refreshNow(s);
-    }
-}
-
-// Work held back while a job ran starts as soon as the window is idle again:
-// first a job chosen in a dialog, then a command given during a refresh;
-// either is dropped when the view changed in between (it would act elsewhere).
-void startDeferredWork(MainWindowState& s) {
-    HWND window = s.window;
-    if (s.deferredJob && !s.busy) {
-        std::unique_ptr<NetJob> job(s.deferredJob.release());
-        if (s.deferredGeneration != s.generation) SetWindowTextW(s.statusLabel, notDone);
-        else startNetJob(s, std::move(*job));
-    }
-    if (s.deferredCommand && !s.busy) {
-        int id = s.deferredCommand;
-        s.deferredCommand = 0;
-        if (s.deferredCommandGeneration != s.generation) SetWindowTextW(s.statusLabel, notDone);
-        else SendMessageW(window, WM_COMMAND, MAKEWPARAM(id, 0), 0);
-    }
-}
-
-// A failed refresh empties the conversation: what waited for it would go out
-// without a room.
-void dropDeferredWork(MainWindowState& s) {
-    if (!s.deferredJob && !s.deferredCommand) return;
-    s.deferredJob.reset();
-    s.deferredCommand = 0;
-    SetWindowTextW(s.statusLabel, notDone);
-}
-
 // Nothing runs any more: "Обмен с сервером…" must not stay up.
 void settleStatus(MainWindowState& s) {
     if (s.busy || windowText(s.statusLabel) != exchanging) return;
     std::wstring line = s.token.empty() ? std::wstring() : connectedLine(s.userName, s.cursorStack.size(), s.searchText);
+    SetWindowTextW(s.statusLabel, line.c_str());
+}
+
+// A refresh that could not reach the server or read its reply leaves the
+// page as it is (a dropped Wi-Fi or a VPN reconnecting must not cost the
+// operator their page, reply or search); the status line says how old it is.
+void keepPageAfterBlip(MainWindowState& s, const std::wstring& failure) {
+    std::wstring line = failure;
+    if (s.refreshedOnce) {
+        wchar_t time[16] = {};
+        swprintf(time, 16, L"%02u:%02u", static_cast<unsigned>(s.lastRefreshed.wHour),
+                 static_cast<unsigned>(s.lastRefreshed.wMinute));
+        line += L" · показаны данные на ";
+        line += time;
+    }
+    restoreIdleControls(s);
     SetWindowTextW(s.statusLabel, line.c_str());
 }
 
@@ -273,10 +202,15 @@ bool handleFailure(MainWindowState& s, std::unique_ptr<NetResult> r) {
         finishSelfTest(s.window, false);
         return false;
     }
-    if (r->job.kind == NetJobKind::Refresh) {
-        clearConversationAfterFailure(s);
-        dropDeferredWork(s);
+    if (r->job.kind != NetJobKind::Refresh) return true;
+    if (r->transportFailure) {
+        keepPageAfterBlip(s, r->errorText);
+        return true;
     }
+    // Refused by the server: the data is not this operator's to see, and what
+    // waited for it would act on a page no longer shown.
+    clearConversationAfterFailure(s);
+    dropWaitingWork(s, notDoneOtherView);
     return true;
 }
 
@@ -287,7 +221,10 @@ bool handleSuccess(MainWindowState& s, std::unique_ptr<NetResult> r) {
         applySuccess(s, *r);
     } catch (...) {
         // A reply that cannot be read, or a failed self-test check.
-        if (IsWindow(window)) SetWindowTextW(s.statusLabel, unreadableText);
+        if (IsWindow(window)) {
+            if (r->job.kind == NetJobKind::Refresh && !selfTest.active) keepPageAfterBlip(s, unreadableText);
+            else SetWindowTextW(s.statusLabel, unreadableText);
+        }
         if (selfTest.active) {
             r.reset();
             if (IsWindow(window)) finishSelfTest(window, false);
@@ -296,9 +233,7 @@ bool handleSuccess(MainWindowState& s, std::unique_ptr<NetResult> r) {
     }
     r.reset();
     // A self-test step or a nested loop may have ended the window meanwhile.
-    if (!IsWindow(window) || stateOf(window) != &s) return false;
-    afterSuccess(s);
-    return true;
+    return IsWindow(window) && stateOf(window) == &s;
 }
 
 }  // namespace
@@ -308,17 +243,22 @@ void onNetResult(MainWindowState& s, NetResult* raw) {
     HWND window = s.window;
     s.busy = false;
     s.runningKind = 0;
+    s.runningCommand = 0;
+    bool failed = false;
     // A sign-in is no view: its token is taken whatever was clicked meanwhile,
     // or the server's session would be neither used nor closed.
     if (r->job.generation != s.generation && r->job.kind != NetJobKind::SignIn) {
+        // Sent after all: the draft it left behind in its conversation ends.
+        if (r->ok && r->job.kind == NetJobKind::SendMessage) endSentDraft(s, r->job);
         r.reset();
-        s.refreshPending = false;
+        // The refresh that waited is this one.
         refreshNow(s);
     } else if (!r->ok) {
+        failed = true;
         if (!handleFailure(s, std::move(r))) return;
     } else {
         if (!handleSuccess(s, std::move(r))) return;
     }
-    startDeferredWork(s);
+    runWaitingWork(s, failed);
     if (IsWindow(window) && stateOf(window) == &s) settleStatus(s);
 }

@@ -1,6 +1,7 @@
 #include "ui/main/keyboard.h"
 #include "ui/main/ids.h"
 #include "ui/main/layout.h"
+#include <cwctype>
 
 namespace {
 
@@ -59,7 +60,42 @@ void click(MainWindowState& s, int id, HWND button) {
     SendMessageW(s.window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
 }
 
+bool pushButton(HWND control) {
+    wchar_t name[16] = {};
+    GetClassNameW(control, name, 16);
+    if (lstrcmpiW(name, L"Button") != 0) return false;
+    LONG type = GetWindowLongW(control, GWL_STYLE) & BS_TYPEMASK;
+    return type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON;
+}
+
+bool isWordUnit(wchar_t c) { return IsCharAlphaNumericW(c) != FALSE || c == L'_'; }
+
+// A plain edit control types Ctrl+Backspace as the character U+007F; here it
+// deletes the word before the caret (or the selection) as text fields do.
+void deleteWordBefore(HWND edit) {
+    DWORD from = 0, to = 0;
+    SendMessageW(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&from), reinterpret_cast<LPARAM>(&to));
+    if (from == to) {
+        std::wstring text = windowText(edit);
+        size_t caret = to < text.size() ? to : text.size();
+        from = static_cast<DWORD>(wordStartBefore(text, caret));
+        if (from == to) return;
+        SendMessageW(edit, EM_SETSEL, from, to);
+    }
+    // EM_REPLACESEL keeps the operation undoable.
+    SendMessageW(edit, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(L""));
+}
+
 }  // namespace
+
+size_t wordStartBefore(const std::wstring& text, size_t caret) {
+    size_t at = caret < text.size() ? caret : text.size();
+    while (at > 0 && iswspace(text[at - 1])) --at;
+    if (at == 0) return 0;
+    bool word = isWordUnit(text[at - 1]);
+    while (at > 0 && !iswspace(text[at - 1]) && isWordUnit(text[at - 1]) == word) --at;
+    return at;
+}
 
 int nextTabStop(const std::vector<bool>& usable, int current, bool backward) {
     int count = static_cast<int>(usable.size());
@@ -88,20 +124,42 @@ bool preTranslateMainWindowKey(MainWindowState& s, const MSG& msg) {
             moveFocus(s, control, GetKeyState(VK_SHIFT) < 0);
         return true;
     case VK_RETURN: {
+        // A held key repeats: one action per press.
+        bool repeat = (msg.lParam & (1 << 30)) != 0;
+        // As in a dialog, Enter presses the focused push button (Space does
+        // by itself).
+        if (control && pushButton(control)) {
+            if (!repeat && IsWindowEnabled(control)) click(s, GetDlgCtrlID(control), control);
+            return true;
+        }
         bool signInField = control && (control == s.serverEdit || control == s.loginEdit || control == s.passwordEdit);
         // The reason field has no Enter action; its carriage return would only beep.
         if (!signInField && !(control && control == s.reasonEdit)) return false;
-        // A held key repeats: one sign-in per press.
-        bool repeat = (msg.lParam & (1 << 30)) != 0;
-        if (signInField && !repeat && !s.busy && s.token.empty()) click(s, ID_SIGN_IN, s.signInButton);
+        if (signInField && !repeat && s.token.empty()) click(s, ID_SIGN_IN, s.signInButton);
         return true;
     }
     case VK_ESCAPE:
         if (!control || control != s.composerEdit || (s.replyToId.empty() && s.editId.empty())) return false;
-        if (IsWindowEnabled(s.cancelModeButton)) click(s, ID_CANCEL_MODE, s.cancelModeButton);
+        click(s, ID_CANCEL_MODE, s.cancelModeButton);
+        return true;
+    case VK_BACK:
+        if (!ctrl || !control || (control != s.composerEdit && control != s.searchEdit)) return false;
+        deleteWordBefore(control);
+        return true;
+    case 'A':
+        if (!ctrl || !control || (control != s.composerEdit && control != s.searchEdit)) return false;
+        SendMessageW(control, EM_SETSEL, 0, -1);
         return true;
     default: return false;
     }
+}
+
+void dispatchMainWindowMessage(MainWindowState& s, const MSG& msg) {
+    if (!preTranslateMainWindowKey(s, msg)) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    keepKeyboardFocus(s);
 }
 
 void placeSignInFocus(MainWindowState& s) {

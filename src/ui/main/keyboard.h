@@ -1,7 +1,8 @@
 // Keyboard use of the main window without the dialog manager (which would
 // also take Enter from the composer): Tab and Shift+Tab through the tab order
 // of layout.h, Enter in the sign-in fields, Escape and Ctrl+Tab in the
-// composer, and where the focus goes at start, sign-in, sign-out and when the
+// composer, Enter on a push button, Ctrl+Backspace and Ctrl+A in the text
+// fields, and where the focus goes at start, sign-in, sign-out and when the
 // window is activated again.
 #pragma once
 #include "ui/main/state.h"
@@ -10,6 +11,15 @@
 // For the message loop, before TranslateMessage: true when the key was taken
 // here, and the message must go no further (so no WM_CHAR follows it).
 bool preTranslateMainWindowKey(MainWindowState& state, const MSG& msg);
+
+// One message of a loop that runs the main window: the keys above, the
+// message itself, then keepKeyboardFocus. The main loop and the loop that
+// waits for standard input share it.
+void dispatchMainWindowMessage(MainWindowState& state, const MSG& msg);
+
+// Where Ctrl+Backspace deletes back to from `caret`: over the spaces before
+// it, then over one word (letters and digits) or one run of other signs.
+size_t wordStartBefore(const std::wstring& text, size_t caret);
 
 // The position after `current` in an order of stops (before it when
 // backward), wrapping, skipping those not usable; from -1 (no stop has the

@@ -3,6 +3,7 @@
 #include "ui/dialogs/actions.h"
 #include "ui/main/composer.h"
 #include "ui/main/dispatch.h"
+#include "ui/main/drafts.h"
 #include "ui/main/history.h"
 #include "ui/main/keyboard.h"
 #include "ui/main/transcript.h"
@@ -13,21 +14,27 @@
 namespace {
 
 
-// What every deliberate view change does to the conversation side.
+// What every deliberate view change does to the conversation side, before
+// the new view is set: what was typed for the conversation left is kept.
 void leaveConversation(MainWindowState& s) {
+    keepDraft(s);
     s.generation += 1;
     SetWindowTextW(s.composerEdit, L"");
     clearConversation(s, L"");
     EnableWindow(s.composerEdit, FALSE);
 }
 
-void signIn(MainWindowState& s) {
-    s.serverUrl = windowText(s.serverEdit);
+}  // namespace
+
+NetJob signInJob(const MainWindowState& s) {
     NetJob job;
     job.kind = NetJobKind::SignIn;
+    // The session belongs to this address: it becomes serverUrl only when the
+    // sign-in starts, never while another job still runs.
+    job.serverUrl = windowText(s.serverEdit);
     job.params[Slot::login] = windowText(s.loginEdit);
     job.params[Slot::password] = windowText(s.passwordEdit);
-    startNetJob(s, std::move(job));
+    return job;
 }
 
 void signOut(MainWindowState& s) {
@@ -42,23 +49,25 @@ void signOut(MainWindowState& s) {
     s.listLines.clear();
     SendMessageW(s.itemList, LB_RESETCONTENT, 0, 0);
     SetWindowTextW(s.composerEdit, L"");
+    forgetDrafts(s);
     s.generation += 1;
     clearConversation(s, L"");
     SetWindowTextW(s.signInButton, L"Войти");
     ShowWindow(s.loginEdit, SW_SHOW);
     ShowWindow(s.passwordEdit, SW_SHOW);
     SetWindowTextW(s.statusLabel, L"Сеанс закрыт локально");
+    forgetWaitingWork(s);
     placeSignInFocus(s);
 }
 
-}  // namespace
-
-void onSignInCommand(MainWindowState& s) {
-    if (s.token.empty()) signIn(s);
-    else signOut(s);
-}
-
 void onSignInDone(MainWindowState& s, const NetResult& r) {
+    // A token is good only for the server that gave it: every later request
+    // would carry it wherever serverUrl points. One that cannot be used is
+    // closed there again.
+    if (r.job.serverUrl != s.serverUrl || !s.token.empty()) {
+        startSignOutRequest(r.value, r.job.serverUrl);
+        return;
+    }
     s.token = r.value;
     JsonValue me = parse(std::string(r.meJson));
     JsonValue lines = parse(std::string(r.linesJson));
@@ -89,28 +98,34 @@ void onSignInDone(MainWindowState& s, const NetResult& r) {
 void onOrgChange(MainWindowState& s) {
     LRESULT row = SendMessageW(s.orgCombo, CB_GETCURSEL, 0, 0);
     if (row < 0 || static_cast<size_t>(row) >= s.memberships.size()) return;
+    leaveConversation(s);
     s.orgId = s.memberships[static_cast<size_t>(row)].id;
     s.selectedId.clear();
-    s.roomId.clear();
-    leaveConversation(s);
     refreshNow(s);
 }
 
 void onTabChange(MainWindowState& s) {
     LRESULT tab = SendMessageW(s.modeTabs, TCM_GETCURSEL, 0, 0);
+    leaveConversation(s);
     s.mode = tab >= 0 && tab <= 2 ? static_cast<int32_t>(tab) : 0;
     s.selectedId.clear();
-    s.roomId.clear();
-    leaveConversation(s);
     refreshNow(s);
+}
+
+void showListItem(MainWindowState& s, int32_t mode, const std::wstring& id) {
+    leaveConversation(s);
+    if (mode != s.mode) {
+        s.mode = mode;
+        SendMessageW(s.modeTabs, TCM_SETCURSEL, static_cast<WPARAM>(mode), 0);
+    }
+    s.selectedId = id;
+    openDraft(s);
 }
 
 void onRowChange(MainWindowState& s) {
     LRESULT row = SendMessageW(s.itemList, LB_GETCURSEL, 0, 0);
     if (row < 0 || static_cast<size_t>(row) >= s.listRows.size()) return;
-    s.selectedId = s.listRows[static_cast<size_t>(row)].id;
-    s.roomId.clear();
-    leaveConversation(s);
+    showListItem(s, s.mode, s.listRows[static_cast<size_t>(row)].id);
     refreshNow(s);
 }
 
@@ -144,6 +159,7 @@ bool applyListPart(MainWindowState& s, const NetResult& r) {
     if (s.selectedId.empty() && !s.listRows.empty()) {
         s.selectedId = s.listRows[0].id;
         s.generation += 1;
+        openDraft(s);
         refreshNow(s);
         return false;
     }

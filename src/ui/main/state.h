@@ -29,6 +29,27 @@ struct MessageActions {
     bool likedByMe = false;
 };
 
+// Work given while a job was in flight, waiting for the window to be idle
+// again; ui/main/pending.h has the rules.
+enum class PendingKind { Refresh, Job, Command };
+
+struct PendingWork {
+    PendingKind kind = PendingKind::Refresh;
+    int command = 0;                // the control id that gave it (none for the refresh)
+    std::unique_ptr<NetJob> job;    // built when given, with what was shown then
+    int32_t generation = 0;         // the view it was given in
+    std::wstring target;            // what a command acts on: a file id, a case id, an edit
+};
+
+// What was typed for a conversation the operator left (ui/main/drafts.h).
+struct Draft {
+    std::wstring orgId;
+    int32_t mode = 0;
+    std::wstring itemId;
+    std::wstring text;
+    std::wstring replyToId;
+};
+
 struct MainWindowState {
     HWND window = nullptr;
     HFONT uiFont = nullptr;
@@ -61,7 +82,7 @@ struct MainWindowState {
     int32_t generation = 0;
     bool busy = false;
     int32_t runningKind = 0;   // the NetJobKind of the job in flight while busy
-    bool refreshPending = false;
+    int runningCommand = 0;    // the control id whose job is in flight, 0 for none
     bool modalOpen = false;
 
     std::wstring searchText, beforeCursor, nextBefore;
@@ -75,6 +96,8 @@ struct MainWindowState {
     bool canWrite = false;
     bool canDispatch = false;
     bool isAssigned = false;
+    bool caseHasTicket = false;   // "ticketId" of the shown work item is set
+    std::wstring shownItemId;     // the list item the panel and page show; empty until its first page
     int32_t workVersion = 0;
 
     std::vector<ListRow> memberships, lines, listRows, files, staff;
@@ -95,14 +118,17 @@ struct MainWindowState {
     std::string appliedList;
     int32_t appliedListMode = -1;
 
-    // A job confirmed in a dialog while another job ran, started when idle.
-    std::unique_ptr<NetJob> deferredJob;
-    int32_t deferredGeneration = 0;
+    // Work given while a job was in flight, in the order given.
+    std::vector<PendingWork> pending;
 
-    // A command (a control id) given while a refresh was in flight: carried
-    // out once that refresh's result has been handled. Zero when none waits.
-    int deferredCommand = 0;
-    int32_t deferredCommandGeneration = 0;
+    // Drafts of the conversations left, and the reply mode the draft of the
+    // open one brought, waiting for its first page.
+    std::vector<Draft> drafts;
+    std::wstring draftReplyTo;
+
+    // When the last refresh succeeded: shown with a failure that kept the page.
+    SYSTEMTIME lastRefreshed = {};
+    bool refreshedOnce = false;
 
     // The composer had the keyboard focus when a job start disabled it.
     bool composerHadFocus = false;

@@ -3,6 +3,7 @@
 #include "app/startup.h"
 #include "ui/dialogs/actions.h"
 #include "ui/dialogs/dialogs.h"
+#include "ui/main/commands.h"
 #include "ui/main/composer.h"
 #include "ui/main/dispatch.h"
 #include "ui/main/history.h"
@@ -90,51 +91,20 @@ LRESULT onCreate(HWND window, const CREATESTRUCTW* create) {
 
 bool idle(const MainWindowState& s) { return !s.busy; }
 
-int composerLength(const MainWindowState& s) { return GetWindowTextLengthW(s.composerEdit); }
-
-// The commands that start work of their own: the condition each needs besides
-// an idle window, and the command itself.
-bool workCommandApplies(const MainWindowState& s, int id) {
-    switch (id) {
-    case ID_SEND: return !s.roomId.empty() && composerLength(s) > 0;
-    case ID_NEW_WORK: return !s.token.empty();
-    case ID_CREATE_TICKET: return s.canDispatch && s.mode == 1;
-    case ID_ATTACH: return !s.roomId.empty();
-    case ID_DOWNLOAD: {
-        LRESULT row = SendMessageW(s.fileCombo, CB_GETCURSEL, 0, 0);
-        return row >= 0 && static_cast<size_t>(row) < s.files.size();
-    }
-    default: return id >= ID_ACTION_FIRST && id <= ID_ACTION_LAST && !s.selectedId.empty();
-    }
-}
-
-void runWorkCommand(MainWindowState& s, int id) {
-    switch (id) {
-    case ID_SEND: onSendCommand(s); break;
-    case ID_NEW_WORK: onNewWorkCommand(s); break;
-    case ID_CREATE_TICKET: onCreateTicketCommand(s); break;
-    case ID_ATTACH: onAttachCommand(s); break;
-    case ID_DOWNLOAD: onDownloadCommand(s); break;
-    default: onWorkActionCommand(s, id - ID_ACTION_FIRST); break;
-    }
-}
-
-// Such a command given while a refresh runs waits for its result instead of
-// being lost (a refresh is due every few seconds, and the operator cannot tell).
-void onWorkCommand(MainWindowState& s, int id) {
-    if (!workCommandApplies(s, id)) return;
-    if (idle(s)) runWorkCommand(s, id);
-    else deferCommand(s, id);
-}
-
 void onCommand(MainWindowState& s, int id, int code) {
+    if (id == ID_SIGN_IN && !s.token.empty()) {
+        signOut(s);
+        return;
+    }
+    // Whatever starts work goes through one table, which also decides what
+    // waits while a job is in flight.
+    if (isWorkCommand(id)) {
+        giveWorkCommand(s, id);
+        return;
+    }
     switch (id) {
-    case ID_SIGN_IN: onSignInCommand(s); break;
     case ID_ORG_COMBO:
         if (code == CBN_SELCHANGE && SendMessageW(s.orgCombo, CB_GETCURSEL, 0, 0) >= 0) onOrgChange(s);
-        break;
-    case ID_SEND: case ID_NEW_WORK: case ID_CREATE_TICKET: case ID_ATTACH: case ID_DOWNLOAD:
-        onWorkCommand(s, id);
         break;
     case ID_ITEM_LIST:
         if (code == LBN_SELCHANGE) {
@@ -160,15 +130,10 @@ void onCommand(MainWindowState& s, int id, int code) {
         if (idle(s) && sel && sel->canForward) startForward(s, *sel);
         break;
     }
-    case ID_CANCEL_MODE:
-        if (idle(s)) onCancelModeCommand(s);
-        break;
     case ID_MORE:
         if (idle(s)) openMessageActionsMenu(s);
         break;
-    default:
-        if (id >= ID_ACTION_FIRST && id <= ID_ACTION_LAST) onWorkCommand(s, id);
-        break;
+    default: break;
     }
 }
 
@@ -203,7 +168,12 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             return DefWindowProcW(window, message, wParam, lParam);
         }
         switch (message) {
-        case WM_SIZE: layoutMainWindow(*state); return 0;
+        case WM_SIZE:
+            // Minimised, the client area is 0 x 0: laid out there, every
+            // control would get a negative size and the long transcript would
+            // reflow at no width and back on restore.
+            if (wParam != SIZE_MINIMIZED) layoutMainWindow(*state);
+            return 0;
         case WM_ACTIVATE:
             if (onMainWindowActivate(*state, wParam)) return 0;
             return DefWindowProcW(window, message, wParam, lParam);

@@ -5,6 +5,7 @@
 #include "ui/main/dispatch.h"
 #include "ui/main/history.h"
 #include "ui/main/panel.h"
+#include "ui/main/session.h"
 #include "text/utf.h"
 #include <commctrl.h>
 #include <shellapi.h>
@@ -17,7 +18,8 @@ void applyWorkItem(MainWindowState& s, const JsonValue& w) {
     s.workVersion = memberInt(w, item, "version");
     s.canDispatch = memberBool(w, 0, "dispatch");
     s.isAssigned = memberBool(w, 0, "assigned");
-    EnableWindow(s.createTicketButton, s.canDispatch && s.mode == 1 && memberString(w, 0, "ticketId").empty());
+    s.caseHasTicket = !memberString(w, 0, "ticketId").empty();
+    EnableWindow(s.createTicketButton, createTicketEnabled(s));
     std::wstring header =
         visibleText(memberString(w, item, "subject")) + L" — " + statusLabelFor(memberString(w, item, "status"));
     SetWindowTextW(s.headerLabel, header.c_str());
@@ -44,7 +46,7 @@ void applyWorkItem(MainWindowState& s, const JsonValue& w) {
 
 void applyRoomHeader(MainWindowState& s) {
     s.roomId = s.selectedId;
-    s.canDispatch = s.isAssigned = false;
+    s.canDispatch = s.isAssigned = s.caseHasTicket = false;
     enableControl(s.createTicketButton, false);
     std::wstring header = L"Переписка";
     for (const ListRow& row : s.listRows)
@@ -57,6 +59,7 @@ void applyRoomHeader(MainWindowState& s) {
 }  // namespace
 
 void applyWorkItemPart(MainWindowState& s, const NetResult& r) {
+    s.shownItemId = r.job.params[Slot::itemId];
     if (s.mode == 1 || s.mode == 2) {
         JsonValue w = parse(std::string(r.workItemJson));
         applyWorkItem(s, w);
@@ -68,7 +71,9 @@ void applyWorkItemPart(MainWindowState& s, const NetResult& r) {
     enableControl(s.staffCombo, e.staffCombo);
 }
 
-void onWorkActionCommand(MainWindowState& s, int index) {
+bool createTicketEnabled(const MainWindowState& s) { return s.canDispatch && s.mode == 1 && !s.caseHasTicket; }
+
+NetJob workActionJob(const MainWindowState& s, int index) {
     NetJob job;
     job.kind = NetJobKind::WorkAction;
     job.params[Slot::actionOrEmoji] = workActionName(index);
@@ -76,7 +81,7 @@ void onWorkActionCommand(MainWindowState& s, int index) {
     job.params[Slot::text] = windowText(s.reasonEdit);
     LRESULT row = SendMessageW(s.staffCombo, CB_GETCURSEL, 0, 0);
     if (row >= 0 && static_cast<size_t>(row) < s.staff.size()) job.params[Slot::assigneeOrFileId] = s.staff[static_cast<size_t>(row)].id;
-    startNetJob(s, std::move(job));
+    return job;
 }
 
 bool isWebAddress(const std::wstring& url) {
@@ -104,12 +109,7 @@ void onCreateTicketCommand(MainWindowState& s) { openNewWorkDialog(s, true); }
 
 void onCreateWorkItemDone(MainWindowState& s, const NetResult& r) {
     if (r.value.empty()) return;
-    s.selectedId = r.value;
-    resetHistoryNavigation(s);
-    resetMessageActions(s);
-    if (r.job.fromCase) {
-        s.mode = 2;
-        SendMessageW(s.modeTabs, TCM_SETCURSEL, 2, 0);
-        s.generation += 1;
-    }
+    // A view change like a click on its row: what was given for the item
+    // shown before must not reach the new one, whose page opens afresh.
+    showListItem(s, r.job.fromCase ? 2 : s.mode, r.value);
 }

@@ -1,0 +1,64 @@
+// Starting jobs, and the one queue of work that waits for the window to be
+// idle. Why a piece of work waits, runs or is dropped is decided here only:
+// - at most one job runs; work asked for meanwhile waits in the order given;
+// - a refresh asked for meanwhile waits once (asking again merges), and a
+//   refresh that starts takes its place; a failed result leaves it for the
+//   result after;
+// - a job waits as it was built when given: the ids, version, text and
+//   staff member shown then;
+// - a command that opens a dialog first waits as a command, and is given
+//   again when its turn comes if what it acts on is still there;
+// - the same command given twice, while it waits or its job runs, runs once;
+// - work given in one view is dropped with a word when another view is
+//   shown by its turn (a sign-in belongs to no view).
+#pragma once
+#include "net/jobs.h"
+#include "ui/main/state.h"
+
+// How a started job reaches a worker; tests replace it to capture jobs.
+extern bool (*netJobLauncher)(NetJob* job);
+
+// Starts the job with the window's connection fields or, while one runs,
+// drops it and lets a refresh wait instead. True when a worker was started.
+bool startNetJob(MainWindowState& state, NetJob job);
+
+// A job the operator asked for with `command`, in the view of generation
+// `given` (noted before any dialog it needed): started when idle, waiting
+// while a job runs, dropped with a word when the view changed meanwhile.
+// True when a worker was started.
+bool startUserJob(MainWindowState& state, int command, NetJob job, int32_t given);
+
+// A Refresh job for the current view, when an organisation is chosen.
+void refreshNow(MainWindowState& state);
+
+// Timer 1.
+void onRefreshTimer(MainWindowState& state);
+
+// A refresh waits for the running job.
+bool refreshPending(const MainWindowState& state);
+
+// The command's job is in flight or the command waits already.
+bool commandWaits(const MainWindowState& state, int command);
+
+// The edit in progress is being saved, or its save waits: the composer is
+// locked, and leaving the edit waits behind the save.
+bool editSaveInFlight(const MainWindowState& state);
+
+// Lets a command wait (a dialog command, or leaving an edit whose save is in
+// flight) for its turn; `target` is what it acts on. False, with a word in
+// the status line, when the queue is full.
+bool queueCommand(MainWindowState& state, int command, std::wstring target);
+
+// Drops whatever waits but the refresh, with a word when something did.
+void dropWaitingWork(MainWindowState& state, const wchar_t* why);
+
+// Forgets everything that waits, silently (sign-out).
+void forgetWaitingWork(MainWindowState& state);
+
+// Runs what waits, in order, while the window is idle. After a failed
+// result the waiting refresh stays for the result after.
+void runWaitingWork(MainWindowState& state, bool afterFailure);
+
+// The status texts of work that could not run.
+extern const wchar_t notDoneOtherView[];
+extern const wchar_t notDoneUnavailable[];
