@@ -32,6 +32,8 @@ struct MessageActions {
 struct MainWindowState {
     HWND window = nullptr;
     HFONT uiFont = nullptr;
+    // The DPI the window is laid out and its font made for (dpi.h).
+    int dpi = 96;
 
     HWND serverEdit = nullptr, loginEdit = nullptr, passwordEdit = nullptr, signInButton = nullptr;
     HWND orgCombo = nullptr, modeTabs = nullptr, itemList = nullptr, newWorkButton = nullptr, webButton = nullptr;
