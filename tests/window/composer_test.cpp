@@ -62,44 +62,6 @@ void select(Harness& h, int item) {
 
 void succeed(Harness& h, const NetJob& job) { deliver(h, job, resultOf(job)); }
 
-// A window of this thread only: other test programs running at the same time
-// open dialogs of the same classes.
-HWND findOwnWindow(const wchar_t* className) {
-    struct Search {
-        const wchar_t* name;
-        HWND found;
-    } search{className, nullptr};
-    EnumThreadWindows(
-        GetCurrentThreadId(),
-        [](HWND w, LPARAM p) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(p);
-            wchar_t name[64] = {};
-            GetClassNameW(w, name, 64);
-            if (std::wstring(name) != s->name) return TRUE;
-            s->found = w;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
-// Runs `action` on the first window of `className` once it exists, from a
-// timer that fires inside whatever nested loop is running.
-std::function<void(HWND)> pendingAction;
-const wchar_t* pendingClass = nullptr;
-void CALLBACK actOnDialog(HWND, UINT, UINT_PTR id, DWORD) {
-    HWND dialog = findOwnWindow(pendingClass);
-    if (!dialog) return;
-    KillTimer(nullptr, id);
-    auto action = pendingAction;
-    pendingAction = nullptr;
-    if (action) action(dialog);
-}
-void whenDialogOpens(const wchar_t* className, std::function<void(HWND)> action) {
-    pendingClass = className;
-    pendingAction = std::move(action);
-    SetTimer(nullptr, 0, 30, actOnDialog);
-}
 void click(HWND dialog, int id) { SendMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
 }  // namespace
 

@@ -74,3 +74,41 @@ std::wstring classOf(HWND control) {
     return name;
 }
 
+
+HWND findOwnWindow(const wchar_t* className) {
+    struct Search {
+        const wchar_t* name;
+        HWND found;
+    } search{className, nullptr};
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND w, LPARAM p) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(p);
+            wchar_t name[64] = {};
+            GetClassNameW(w, name, 64);
+            if (std::wstring(name) != s->name) return TRUE;
+            s->found = w;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+namespace {
+std::function<void(HWND)> pendingAction;
+const wchar_t* pendingClass = nullptr;
+void CALLBACK actOnDialog(HWND, UINT, UINT_PTR id, DWORD) {
+    HWND dialog = findOwnWindow(pendingClass);
+    if (!dialog) return;
+    KillTimer(nullptr, id);
+    auto action = pendingAction;
+    pendingAction = nullptr;
+    if (action) action(dialog);
+}
+}  // namespace
+
+void whenDialogOpens(const wchar_t* className, std::function<void(HWND)> action) {
+    pendingClass = className;
+    pendingAction = std::move(action);
+    SetTimer(nullptr, 0, 30, actOnDialog);
+}

@@ -2,6 +2,7 @@
 // network, no worker threads. Jobs the window starts are captured instead.
 #pragma once
 #include <windows.h>
+#include <functional>
 #include <string>
 #include <vector>
 #include "net/jobs.h"
@@ -30,3 +31,11 @@ void pumpMessages();
 
 std::wstring textOf(HWND control);
 std::wstring classOf(HWND control);
+
+// A window of this thread only: other test programs running at the same time
+// open dialogs of the same classes.
+HWND findOwnWindow(const wchar_t* className);
+
+// Runs `action` on the first window of `className` once it exists, from a
+// timer that fires inside whatever nested loop is running.
+void whenDialogOpens(const wchar_t* className, std::function<void(HWND)> action);

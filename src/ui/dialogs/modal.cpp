@@ -38,10 +38,15 @@ std::vector<HWND> createDialogControls(HWND dialog, const DialogControl* control
     std::vector<HWND> handles;
     for (size_t i = 0; i < count; ++i) {
         const DialogControl& c = controls[i];
-        HWND control = CreateWindowExW(0, c.className, c.text, c.style, scaleToDpi(c.x, dpi), scaleToDpi(c.y, dpi),
-                                       scaleToDpi(c.width, dpi), scaleToDpi(c.height, dpi), dialog,
+        int x = scaleToDpi(c.x, dpi), y = scaleToDpi(c.y, dpi), w = scaleToDpi(c.width, dpi), h = scaleToDpi(c.height, dpi);
+        HWND control = CreateWindowExW(0, c.className, c.text, c.style, x, y, w, h, dialog,
                                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance, nullptr);
         SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+        // A combo box keeps as its list the height it was made with less its
+        // box's height in the font it had then; placed again, the list ends
+        // where the given height does, for the font it has now (the larger
+        // the scale, the more that differs).
+        if (lstrcmpiW(c.className, L"ComboBox") == 0) MoveWindow(control, x, y, w, h, FALSE);
         handles.push_back(control);
     }
     return handles;

@@ -62,9 +62,10 @@ ReadingLine readingLine(HWND view) {
     SCROLLINFO info{};
     info.cbSize = sizeof info;
     info.fMask = SIF_ALL;
-    // No scroll range: everything is in view, which counts as the end.
+    // No scroll range: everything is in view, which counts as the end. At
+    // the end Windows has nPos + nPage = nMax + 1, Wine one less.
     if (GetScrollInfo(view, SB_VERT, &info) && info.nPage > 0 && info.nMax >= static_cast<int>(info.nPage))
-        place.atEnd = info.nPos + static_cast<int>(info.nPage) > info.nMax;
+        place.atEnd = info.nPos + static_cast<int>(info.nPage) >= info.nMax;
     return place;
 }
 
@@ -73,9 +74,14 @@ void keepReadingLine(HWND view, const ReadingLine& place) {
         SendMessageW(view, WM_VSCROLL, SB_BOTTOM, 0);
         return;
     }
-    LRESULT line = SendMessageW(view, EM_EXLINEFROMCHAR, 0, place.firstCharacter);
-    LRESULT top = SendMessageW(view, EM_GETFIRSTVISIBLELINE, 0, 0);
-    if (line != top) SendMessageW(view, EM_LINESCROLL, 0, line - top);
+    // By pixels: a scroll by lines counts them at the default line height.
+    POINTL at{};
+    SendMessageW(view, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&at), place.firstCharacter);
+    if (at.y == 0) return;
+    POINT scroll{};
+    SendMessageW(view, EM_GETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&scroll));
+    scroll.y += at.y;
+    SendMessageW(view, EM_SETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&scroll));
 }
 
 struct FontSearch {
