@@ -90,27 +90,16 @@ const wchar_t* dialogClass = nullptr;
 const char* dialogShot = nullptr;
 UINT_PTR dialogTimer = 0;
 void CALLBACK shootDialog(HWND, UINT, UINT_PTR timer, DWORD) {
-    struct Search {
-        const wchar_t* name;
-        HWND found;
-    } search{dialogClass, nullptr};
-    EnumThreadWindows(
-        GetCurrentThreadId(),
-        [](HWND w, LPARAM p) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(p);
-            wchar_t name[64] = {};
-            GetClassNameW(w, name, 64);
-            if (lstrcmpW(name, s->name) != 0) return TRUE;
-            s->found = w;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    if (!search.found || !IsWindowVisible(search.found)) return;
+    // Only this thread's: tests sharing the Wine prefix open the same classes.
+    HWND dialog = nullptr;
+    do dialog = FindWindowExW(nullptr, dialog, dialogClass, nullptr);
+    while (dialog && GetWindowThreadProcessId(dialog, nullptr) != GetCurrentThreadId());
+    if (!dialog || !IsWindowVisible(dialog)) return;
     KillTimer(nullptr, timer);
     dialogTimer = 0;
-    RedrawWindow(search.found, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-    save(search.found, dialogShot);
-    PostMessageW(search.found, WM_CLOSE, 0, 0);
+    RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    save(dialog, dialogShot);
+    PostMessageW(dialog, WM_CLOSE, 0, 0);
 }
 void whenDialogOpens(const wchar_t* className, const char* name) {
     dialogClass = className;
