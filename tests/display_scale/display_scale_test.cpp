@@ -44,9 +44,9 @@ int fontHeight(HWND control) {
 bool isClass(HWND control, const wchar_t* name) { return _wcsicmp(classOf(control).c_str(), name) == 0; }
 
 
-// The published (96-DPI) rectangle of row i for a client size that need not
+// The 96-DPI rectangle of row i for a client size that need not
 // be whole pixels: the table is affine in the client size.
-double published(int i, int field, double W, double H) {
+double at96(int i, int field, double W, double H) {
     auto at = [i, field](int w, int h) {
         ControlRect r = layoutForClientSize(w, h, 96)[static_cast<size_t>(i)];
         const int values[] = {r.left, r.top, r.width, r.height};
@@ -56,7 +56,7 @@ double published(int i, int field, double W, double H) {
     return base + (W - 1000) * (at(1001, 600) - base) + (H - 600) * (at(1000, 601) - base);
 }
 
-// Every control of the main window at dpi / 96 times its published place,
+// Every control of the main window at dpi / 96 times its 96-DPI place,
 // its font 15 pixels scaled; combo boxes by their dropped-down rectangle,
 // the list box trimmed to whole rows.
 void checkMainWindowAt(Harness& h, int dpi) {
@@ -72,7 +72,7 @@ void checkMainWindowAt(Harness& h, int dpi) {
         const LONG got[] = {r.left, r.top, width(r), shownHeight};
         for (int field = 0; field < 4; ++field) {
             CAPTURE(field);
-            double wanted = published(i, field, client.right / f, client.bottom / f) * f;
+            double wanted = at96(i, field, client.right / f, client.bottom / f) * f;
             if (field == 3 && isClass(c, L"LISTBOX")) {
                 LRESULT row = SendMessageW(c, LB_GETITEMHEIGHT, 0, 0);
                 CHECK(got[field] <= wanted + 1);
@@ -184,7 +184,7 @@ void checkDialogsAt(Harness& h, int dpi) {
 }
 }  // namespace
 
-TEST_CASE("at 144 DPI the main window, its minimum size, its font and its first size are the published ones scaled") {
+TEST_CASE("at 144 DPI the main window, its minimum size, its font and its first size are the 96-DPI ones scaled") {
     HDC screen = GetDC(nullptr);
     REQUIRE(GetDeviceCaps(screen, LOGPIXELSY) == screenDpi);  // the prefix of this test
     ReleaseDC(nullptr, screen);

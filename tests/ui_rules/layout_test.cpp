@@ -142,20 +142,20 @@ TEST_CASE("the control table: 38 controls, unique ids within 100..160, every han
     for (int i = 0; i < mainControlCount; ++i) CHECK(handles.insert(&controlHandle(s, i)).second);
 }
 
-TEST_CASE("at 96, 120, 144 and 192 DPI every control is the published one scaled, and at the minimum size all fit apart") {
+TEST_CASE("at 96, 120, 144 and 192 DPI every control is its 96-DPI rectangle scaled, and at the minimum size all fit apart") {
     // A 96-DPI client size that each scale turns into whole pixels.
     const int W96 = 1264, H96 = 780;
-    auto published = layoutForClientSize(W96, H96, 96);
+    auto at96 = layoutForClientSize(W96, H96, 96);
     for (int dpi : {96, 120, 144, 192}) {
         CAPTURE(dpi);
         const double f = dpi / 96.0;
         auto r = layoutForClientSize(W96 * dpi / 96, H96 * dpi / 96, dpi);
         for (int i = 0; i < mainControlCount; ++i) {
             CAPTURE(i);
-            CHECK(std::abs(r[i].left - published[i].left * f) <= 1.0);
-            CHECK(std::abs(r[i].top - published[i].top * f) <= 1.0);
-            CHECK(std::abs(r[i].width - published[i].width * f) <= 1.0);
-            CHECK(std::abs(r[i].height - published[i].height * f) <= 1.0);
+            CHECK(std::abs(r[i].left - at96[i].left * f) <= 1.0);
+            CHECK(std::abs(r[i].top - at96[i].top * f) <= 1.0);
+            CHECK(std::abs(r[i].width - at96[i].width * f) <= 1.0);
+            CHECK(std::abs(r[i].height - at96[i].height * f) <= 1.0);
         }
 
         SIZE frame = frameSizeForDpi(WS_OVERLAPPEDWINDOW, 0, dpi);
@@ -197,7 +197,7 @@ TEST_CASE("where the window first appears and where a dialog opens, at a display
     CHECK(rect(firstWindowRect({1950, 30, 0, 0}, {1920, 1230}, {1650, 975}, second)) ==
           std::vector<long>{1920, 0, 1920, 1040});
 
-    // A dialog keeps its published size at 96 DPI; elsewhere its client area
+    // A dialog keeps its window size at 96 DPI; elsewhere its client area
     // scales and the frame is that DPI's. Centred on the owner's monitor.
     CHECK(rect(dialogWindowRect({540, 270}, {6, 25}, {6, 25}, 96, wide)) == std::vector<long>{530, 365, 540, 270});
     CHECK(rect(dialogWindowRect({540, 270}, {6, 25}, {6, 43}, 192, second)) ==

@@ -148,9 +148,9 @@ RECT firstWindowRect(RECT placed, SIZE wanted, SIZE minimum, RECT work) {
     return {left, top, left + width, top + height};
 }
 
-RECT dialogWindowRect(SIZE published, SIZE frameAt96, SIZE frameAtDpi, int dpi, RECT work) {
-    LONG width = scaleToDpi(published.cx - frameAt96.cx, dpi) + frameAtDpi.cx;
-    LONG height = scaleToDpi(published.cy - frameAt96.cy, dpi) + frameAtDpi.cy;
+RECT dialogWindowRect(SIZE at96, SIZE frameAt96, SIZE frameAtDpi, int dpi, RECT work) {
+    LONG width = scaleToDpi(at96.cx - frameAt96.cx, dpi) + frameAtDpi.cx;
+    LONG height = scaleToDpi(at96.cy - frameAt96.cy, dpi) + frameAtDpi.cy;
     LONG left = work.left + (work.right - work.left - width) / 2;
     LONG top = work.top + (work.bottom - work.top - height) / 2;
     if (left < work.left) left = work.left;

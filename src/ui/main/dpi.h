@@ -35,10 +35,10 @@ HFONT createUiFont(int dpi);
 // left and top edges on screen when it is larger.
 RECT firstWindowRect(RECT placed, SIZE wanted, SIZE minimum, RECT work);
 
-// A dialog's window: its client area the 96-DPI one (the published window
-// size less the 96-DPI frame) scaled, plus the frame at the DPI; centred in
+// A dialog's window: its client area the 96-DPI one (the 96-DPI window size
+// less the 96-DPI frame) scaled, plus the frame at the DPI; centred in
 // the work area of the owner's monitor, its top left kept inside it.
-RECT dialogWindowRect(SIZE published, SIZE frameAt96, SIZE frameAtDpi, int dpi, RECT work);
+RECT dialogWindowRect(SIZE at96, SIZE frameAt96, SIZE frameAtDpi, int dpi, RECT work);
 
 // The window moved to a monitor of another scale (WM_DPICHANGED): the font
 // for the new DPI given to every control, the transcript's text included,
