@@ -33,6 +33,9 @@ class ExecutableTest(unittest.TestCase):
         self.assertRegex(dump, r"Subsystem\s+00000002")
         data = open(EXE, "rb").read()
         self.assertIn(b"Microsoft.Windows.Common-Controls", data)
+        # Told the display scale of each monitor, never enlarged by the system.
+        self.assertIn(b"<dpiAwareness xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">PerMonitorV2, PerMonitor</dpiAwareness>", data)
+        self.assertIn(b">true/pm</dpiAware>", data)
         self.assertIn("Kesta support client".encode("utf-16-le"), data)
 
 

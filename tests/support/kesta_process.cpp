@@ -106,6 +106,13 @@ void endKesta(KestaChild& child) {
     child.process = nullptr;
 }
 
+HWND startKestaWindow(KestaChild& child, const std::vector<std::wstring>& arguments) {
+    KestaLaunch launch;
+    launch.arguments = arguments;
+    child = startKesta(launch);
+    return child.started ? waitForMainWindow(child.id) : nullptr;
+}
+
 HWND waitForMainWindow(DWORD processId, DWORD timeoutMs) {
     // The window is listed as soon as it exists, which is before its
     // controls are; it is shown once they all are.

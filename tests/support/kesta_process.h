@@ -55,6 +55,10 @@ struct EndKestaOnExit {
 // shown, so they can be looked up then); null after timeoutMs.
 HWND waitForMainWindow(DWORD processId, DWORD timeoutMs = 30000);
 
+// Starts the child with these arguments (no standard input) into `child`
+// and waits for its main window; null when either fails.
+HWND startKestaWindow(KestaChild& child, const std::vector<std::wstring>& arguments);
+
 // Polls the condition until it holds (true) or the time is up (false).
 template <class Condition>
 bool waitFor(Condition condition, DWORD timeoutMs = 20000) {

@@ -1,8 +1,10 @@
 #include <doctest/doctest.h>
 #include "app/startup.h"
+#include "ui/main/dpi.h"
 #include "ui/main/ids.h"
 #include "ui/main/layout.h"
 #include "ui/main/window.h"
+#include <cmath>
 #include <set>
 #include <vector>
 
@@ -25,7 +27,7 @@ TEST_CASE("layout places every control where the table says, at two sizes") {
     struct Expect { int id; int l, t, w, h; };
     for (auto size : {std::pair<int, int>{1264, 781}, std::pair<int, int>{1280, 820}}) {
         int W = size.first, H = size.second;
-        auto r = layoutForClientSize(W, H);
+        auto r = layoutForClientSize(W, H, 96);
         const Expect rows[] = {
             {ID_SERVER_EDIT, 15, 12, 260, 27},       {ID_LOGIN_EDIT, 285, 12, 130, 27},
             {ID_PASSWORD_EDIT, 425, 12, 140, 27},    {ID_SIGN_IN, 575, 12, 100, 27},
@@ -72,7 +74,7 @@ TEST_CASE("layout places every control where the table says, at two sizes") {
 TEST_CASE("at the minimum tracking size every control keeps a positive size") {
     SIZE client = minimumClient();
     REQUIRE(client.cx > 1000);
-    auto r = layoutForClientSize(client.cx, client.cy);
+    auto r = layoutForClientSize(client.cx, client.cy, 96);
     for (int i = 0; i < mainControlCount; ++i) {
         CAPTURE(i);
         CHECK(r[i].width > 0);
@@ -102,7 +104,7 @@ TEST_CASE("laid out twice, a real window's controls stay where the first layout 
     };
     layoutMainWindow(s);
     std::vector<RECT> first = where();
-    auto planned = layoutForClientSize(client.right, client.bottom);
+    auto planned = layoutForClientSize(client.right, client.bottom, s.dpi);
     for (int i = 0; i < mainControlCount; ++i) {
         CAPTURE(i);
         CHECK(first[static_cast<size_t>(i)].left == planned[static_cast<size_t>(i)].left);
@@ -138,4 +140,67 @@ TEST_CASE("the control table: 38 controls, unique ids within 100..160, every han
     MainWindowState s;
     std::set<HWND*> handles;
     for (int i = 0; i < mainControlCount; ++i) CHECK(handles.insert(&controlHandle(s, i)).second);
+}
+
+TEST_CASE("at 96, 120, 144 and 192 DPI every control is its 96-DPI rectangle scaled, and at the minimum size all fit apart") {
+    // A 96-DPI client size that each scale turns into whole pixels.
+    const int W96 = 1264, H96 = 780;
+    auto at96 = layoutForClientSize(W96, H96, 96);
+    for (int dpi : {96, 120, 144, 192}) {
+        CAPTURE(dpi);
+        const double f = dpi / 96.0;
+        auto r = layoutForClientSize(W96 * dpi / 96, H96 * dpi / 96, dpi);
+        for (int i = 0; i < mainControlCount; ++i) {
+            CAPTURE(i);
+            CHECK(std::abs(r[i].left - at96[i].left * f) <= 1.0);
+            CHECK(std::abs(r[i].top - at96[i].top * f) <= 1.0);
+            CHECK(std::abs(r[i].width - at96[i].width * f) <= 1.0);
+            CHECK(std::abs(r[i].height - at96[i].height * f) <= 1.0);
+        }
+
+        SIZE frame = frameSizeForDpi(WS_OVERLAPPEDWINDOW, 0, dpi);
+        int W = scaleToDpi(1100, dpi) - frame.cx, H = scaleToDpi(650, dpi) - frame.cy;
+        auto m = layoutForClientSize(W, H, dpi);
+        std::vector<RECT> shown;
+        for (int i = 0; i < mainControlCount; ++i) {
+            // A closed combo box is about a button high; its list drops over the others.
+            bool combo = std::wstring(mainControls[i].className) == L"ComboBox";
+            int height = combo ? scaleToDpi(28, dpi) : m[i].height;
+            shown.push_back({m[i].left, m[i].top, m[i].left + m[i].width, m[i].top + height});
+        }
+        for (int i = 0; i < mainControlCount; ++i) {
+            CAPTURE(i);
+            const RECT& a = shown[static_cast<size_t>(i)];
+            CHECK(a.left >= 0);
+            CHECK(a.top >= 0);
+            CHECK(a.right <= W);
+            CHECK(a.bottom <= H);
+            CHECK(a.right > a.left);
+            CHECK(a.bottom > a.top);
+            for (int j = i + 1; j < mainControlCount; ++j) {
+                CAPTURE(j);
+                RECT both{};
+                CHECK_FALSE(IntersectRect(&both, &a, &shown[static_cast<size_t>(j)]));
+            }
+        }
+    }
+}
+
+TEST_CASE("where the window first appears and where a dialog opens, at a display scale") {
+    const RECT wide{0, 0, 1600, 1000}, laptop{0, 0, 1366, 728}, second{1920, 0, 3840, 1040};
+    auto rect = [](RECT r) { return std::vector<long>{r.left, r.top, r.right - r.left, r.bottom - r.top}; };
+    // As today where it fits; cut to a small laptop's work area, never below
+    // the minimum; kept inside the monitor it opened on.
+    CHECK(rect(firstWindowRect({26, 26, 0, 0}, {1280, 820}, {1100, 650}, wide)) == std::vector<long>{26, 26, 1280, 820});
+    CHECK(rect(firstWindowRect({26, 26, 0, 0}, {1280, 820}, {1100, 650}, laptop)) == std::vector<long>{26, 0, 1280, 728});
+    CHECK(rect(firstWindowRect({26, 26, 0, 0}, {1600, 1025}, {1375, 813}, laptop)) == std::vector<long>{0, 0, 1375, 813});
+    CHECK(rect(firstWindowRect({1950, 30, 0, 0}, {1920, 1230}, {1650, 975}, second)) ==
+          std::vector<long>{1920, 0, 1920, 1040});
+
+    // A dialog keeps its window size at 96 DPI; elsewhere its client area
+    // scales and the frame is that DPI's. Centred on the owner's monitor.
+    CHECK(rect(dialogWindowRect({540, 270}, {6, 25}, {6, 25}, 96, wide)) == std::vector<long>{530, 365, 540, 270});
+    CHECK(rect(dialogWindowRect({540, 270}, {6, 25}, {6, 43}, 192, second)) ==
+          std::vector<long>{1920 + 423, 253, 1074, 533});
+    CHECK(rect(dialogWindowRect({500, 365}, {6, 25}, {8, 48}, 192, laptop)) == std::vector<long>{185, 0, 996, 728});
 }

@@ -3,12 +3,9 @@
 #include "kesta_process.h"
 
 TEST_CASE("the program shows its window and exits with 0 when it is closed") {
-    KestaLaunch launch;
-    launch.arguments = {L"--server", L"http://127.0.0.1:9"};
-    KestaChild child = startKesta(launch);
+    KestaChild child;
     EndKestaOnExit ending{child};
-    REQUIRE(child.started);
-    HWND window = waitForMainWindow(child.id);
+    HWND window = startKestaWindow(child, {L"--server", L"http://127.0.0.1:9"});
     REQUIRE(window);
     CHECK(IsWindowVisible(window));
     wchar_t title[128] = {};
@@ -21,12 +18,9 @@ TEST_CASE("the program shows its window and exits with 0 when it is closed") {
 }
 
 TEST_CASE("--server as the last element is ignored: the compiled-in address stays") {
-    KestaLaunch launch;
-    launch.arguments = {L"--server"};
-    KestaChild child = startKesta(launch);
+    KestaChild child;
     EndKestaOnExit ending{child};
-    REQUIRE(child.started);
-    HWND window = waitForMainWindow(child.id);
+    HWND window = startKestaWindow(child, {L"--server"});
     REQUIRE(window);
     HWND server = GetDlgItem(window, 100);
     wchar_t text[256] = {};

@@ -32,7 +32,7 @@ void createControls(HWND window, HINSTANCE instance) {
 void layout(HWND window) {
     RECT client{};
     if (!GetClientRect(window, &client)) return;
-    auto rects = layoutForClientSize(client.right - client.left, client.bottom - client.top);
+    auto rects = layoutForClientSize(client.right - client.left, client.bottom - client.top, 96);
     for (int i = 0; i < mainControlCount; ++i)
         if (controls[i]) MoveWindow(controls[i], rects[i].left, rects[i].top, rects[i].width, rects[i].height, TRUE);
 }

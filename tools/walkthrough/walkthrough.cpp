@@ -1,12 +1,16 @@
 // A walk through the client as a new operator would take it, against a
 // running server: the real main window, visible, with real jobs. After each
-// step the window is saved as a picture (BMP) into the given folder.
+// step the window is saved as a picture (BMP) into the given folder, and so
+// is each of the three dialogs, opened and closed again without acting. Run
+// at any display scale: the sizes it gives are 96-DPI ones, scaled.
 //
 //   walkthrough.exe SERVER_URL OUTPUT_FOLDER
 #include "app/startup.h"
 #include "net/http.h"
 #include "ui/dialogs/actions.h"
+#include "ui/dialogs/dialogs.h"
 #include "ui/main/dispatch.h"
+#include "ui/main/dpi.h"
 #include "ui/main/ids.h"
 #include "ui/main/window.h"
 #include <commctrl.h>
@@ -42,9 +46,9 @@ void settle() {
     }
 }
 
-void save(const char* name) {
+void save(HWND window, const char* name) {
     RECT r{};
-    GetWindowRect(state.window, &r);
+    GetWindowRect(window, &r);
     int w = r.right - r.left, h = r.bottom - r.top;
     HDC screen = GetDC(nullptr);
     HDC dc = CreateCompatibleDC(screen);
@@ -76,6 +80,33 @@ void save(const char* name) {
     CloseHandle(out);
     std::printf("%02d %s: %ls\n", shot, name, windowText(state.statusLabel).c_str());
     std::fflush(stdout);
+}
+
+void save(const char* name) { save(state.window, name); }
+
+// The dialog of this class, once open, is saved and closed from a timer that
+// fires inside its own modal loop.
+const wchar_t* dialogClass = nullptr;
+const char* dialogShot = nullptr;
+UINT_PTR dialogTimer = 0;
+void CALLBACK shootDialog(HWND, UINT, UINT_PTR timer, DWORD) {
+    // Only this thread's: tests sharing the Wine prefix open the same classes.
+    HWND dialog = nullptr;
+    do dialog = FindWindowExW(nullptr, dialog, dialogClass, nullptr);
+    while (dialog && GetWindowThreadProcessId(dialog, nullptr) != GetCurrentThreadId());
+    if (!dialog || !IsWindowVisible(dialog)) return;
+    KillTimer(nullptr, timer);
+    dialogTimer = 0;
+    RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    save(dialog, dialogShot);
+    PostMessageW(dialog, WM_CLOSE, 0, 0);
+}
+void whenDialogOpens(const wchar_t* className, const char* name) {
+    dialogClass = className;
+    dialogShot = name;
+    // A dialog that never opened leaves no timer waiting for the next one.
+    if (dialogTimer) KillTimer(nullptr, dialogTimer);
+    dialogTimer = SetTimer(nullptr, 0, 300, shootDialog);
 }
 
 void command(int id, int code = 0) { SendMessageW(state.window, WM_COMMAND, MAKEWPARAM(id, code), 0); }
@@ -146,6 +177,16 @@ int wmain(int argc, wchar_t** argv) {
     settle();
     save("reply-sent");
 
+    SendMessageW(state.messageCombo, CB_SETCURSEL, state.actions.size(), 0);
+    command(ID_MESSAGE_COMBO, CBN_SELCHANGE);
+    whenDialogOpens(L"KestaForwardMessage", "dialog-forward");
+    command(ID_FORWARD);
+    settle();
+    if (!state.actions.empty()) {
+        whenDialogOpens(L"KestaDeleteMessage", "dialog-delete");
+        confirmDeletion(state, state.actions.back());
+    }
+
     selectTab(1);
     settle();
     save("cases");
@@ -162,12 +203,16 @@ int wmain(int argc, wchar_t** argv) {
     selectTab(2);
     settle();
     save("tickets");
+    whenDialogOpens(L"KestaNewWork", "dialog-new-ticket");
+    command(ID_NEW_WORK);
+    settle();
 
     // Smallest, large and back to the first size: each control must be drawn whole.
     const struct { const char* name; int width, height; } sizes[] = {
         {"size-minimum", 1100, 650}, {"size-large", 1520, 990}, {"size-default", 1280, 820}};
     for (const auto& size : sizes) {
-        SetWindowPos(state.window, nullptr, 0, 0, size.width, size.height, SWP_NOMOVE | SWP_NOZORDER);
+        SetWindowPos(state.window, nullptr, 0, 0, scaled(state, size.width), scaled(state, size.height),
+                     SWP_NOMOVE | SWP_NOZORDER);
         pumpFor(700);
         save(size.name);
     }

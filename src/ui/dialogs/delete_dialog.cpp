@@ -7,6 +7,7 @@ namespace {
 struct DeleteDialogState {
     std::wstring prompt;
     HFONT font = nullptr;
+    int dpi = 96;   // the DPI the font was made for
     bool done = false;
     bool confirmed = false;
 };
@@ -22,7 +23,7 @@ const DialogControl deleteControls[] = {
 };
 
 void onDeleteCreate(HWND w, DeleteDialogState* st) {
-    std::vector<HWND> controls = createDialogControls(w, deleteControls, 4, st->font);
+    std::vector<HWND> controls = createDialogControls(w, deleteControls, 4, st->font, st->dpi);
     SetWindowTextW(controls[0], st->prompt.c_str());
     if (selfTest.moderationScenario) {
         int target = selfTest.cancelExercised ? ID_DELETE_CONFIRM : ID_DELETE_CANCEL;
@@ -49,6 +50,7 @@ bool confirmDeletion(MainWindowState& s, const MessageActions& message) {
     DeleteDialogState st;
     st.prompt = deletePrompt(message);
     st.font = s.uiFont;
+    st.dpi = s.dpi;
     DialogWindow shape{deleteDialogClass, L"Удаление сообщения", 530, 260, true, true};
     runDialog(s, shape, &st, st.done);
     bool answer = st.confirmed;

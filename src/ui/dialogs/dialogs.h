@@ -22,20 +22,22 @@ struct DialogControl {
     int x, y, width, height;
 };
 
-// Creates a dialog's controls with the main window's font; handles in order.
-std::vector<HWND> createDialogControls(HWND dialog, const DialogControl* controls, size_t count, HFONT font);
+// Creates a dialog's controls with the main window's font, each rectangle
+// (given at 96 DPI) scaled to the DPI that font was made for; handles in order.
+std::vector<HWND> createDialogControls(HWND dialog, const DialogControl* controls, size_t count, HFONT font, int dpi);
 
 struct DialogWindow {
     const wchar_t* className;
     const wchar_t* caption;
-    int width, height;
+    int width, height;     // the window at 96 DPI
     bool holdsRefresh;     // sets modalOpen while open
     bool hiddenInSelfTest;
 };
 
-// The one way a dialog is run: created at 200, 180 owned by the main window,
-// the owner disabled, shown, the nested loop until *done, the owner enabled
-// and brought forward again. Returns false when the window was not created.
+// The one way a dialog is run: created owned by the main window at the
+// owner's DPI and centred on the owner's monitor, the owner disabled, shown,
+// the nested loop until *done, the owner enabled and brought forward again.
+// Returns false when the window was not created.
 bool runDialog(MainWindowState& state, const DialogWindow& shape, void* param, const bool& done);
 
 // Ends a dialog: enables its owner first, then destroys it.

@@ -14,6 +14,7 @@ struct ForwardDialogState {
     std::wstring targetRoomId;
     std::wstring targetRoomTitle;
     HFONT font = nullptr;
+    int dpi = 96;   // the DPI the font was made for
     bool done = false;
     bool accepted = false;
 };
@@ -32,7 +33,7 @@ const DialogControl forwardControls[] = {
 };
 
 void onForwardCreate(HWND w, ForwardDialogState* st) {
-    std::vector<HWND> controls = createDialogControls(w, forwardControls, 5, st->font);
+    std::vector<HWND> controls = createDialogControls(w, forwardControls, 5, st->font, st->dpi);
     HWND rooms = controls[1];
     for (const ListRow& t : st->targets) SendMessageW(rooms, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(t.label.c_str()));
     int selection = 0;
@@ -86,6 +87,7 @@ void openForwardDialog(MainWindowState& s, const std::wstring& messageId, const 
     st.messageId = messageId;
     st.targets = forwardTargets(roomsJson);
     st.font = s.uiFont;
+    st.dpi = s.dpi;
     if (st.targets.empty()) {
         SetWindowTextW(s.statusLabel, L"Нет разговоров, в которые разрешена отправка");
         return;

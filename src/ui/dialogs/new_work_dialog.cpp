@@ -11,6 +11,7 @@ namespace {
 struct NewWorkDialogState {
     const std::vector<ListRow>* lines = nullptr;
     HFONT font = nullptr;
+    int dpi = 96;   // the DPI the font was made for
     bool done = false;
     bool accepted = false;
     std::wstring subject;
@@ -32,7 +33,7 @@ const DialogControl newWorkControls[] = {
 
 
 void onNewWorkCreate(HWND w, NewWorkDialogState* st) {
-    std::vector<HWND> controls = createDialogControls(w, newWorkControls, 6, st->font);
+    std::vector<HWND> controls = createDialogControls(w, newWorkControls, 6, st->font, st->dpi);
     for (const ListRow& line : *st->lines)
         SendMessageW(controls[4], CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.label.c_str()));
     SendMessageW(controls[4], CB_SETCURSEL, 0, 0);
@@ -72,6 +73,7 @@ void openNewWorkDialog(MainWindowState& s, bool fromCase) {
     NewWorkDialogState st;
     st.lines = &s.lines;
     st.font = s.uiFont;
+    st.dpi = s.dpi;
     DialogWindow shape{newWorkDialogClass, newWorkCaption(s.mode, fromCase), 500, 365, false, false};
     if (!runDialog(s, shape, &st, st.done) || !st.accepted) return;
     NetJob job;

@@ -1,4 +1,5 @@
 #include "ui/main/layout.h"
+#include "ui/main/dpi.h"
 #include "ui/main/ids.h"
 #include <initializer_list>
 #include <richedit.h>
@@ -60,53 +61,54 @@ HWND& controlHandle(MainWindowState& state, int index) {
     return state.*(row.handle);
 }
 
-std::array<ControlRect, mainControlCount> layoutForClientSize(int W, int H) {
+std::array<ControlRect, mainControlCount> layoutForClientSize(int W, int H, int dpi) {
+    auto s = [dpi](int value) { return scaleToDpi(value, dpi); };
     return {{
-        {15, 12, 260, 27},             // serverEdit
-        {285, 12, 130, 27},            // loginEdit
-        {425, 12, 140, 27},            // passwordEdit
-        {575, 12, 100, 27},            // signInButton
-        {15, 50, 280, 280},            // orgCombo
-        {15, 86, 280, 30},             // modeTabs
-        {15, 165, 280, H - 200},       // itemList
-        {15, 125, 280, 30},            // newWorkButton
-        {W - 205, 12, 190, 27},        // webButton
-        {315, 194, W - 330, H - 402},  // transcriptView
-        {315, H - 103, W - 540, 56},   // composerEdit
-        {W - 115, H - 103, 100, 56},   // sendButton
-        {15, H - 27, W - 30, 22},      // statusLabel
-        {315, 53, W - 330, 28},        // headerLabel
-        {315, 87, W - 510, 25},        // reasonEdit
-        {315, 120, 160, 250},          // staffCombo
-        {480 + 78 * 0, 120, 74, 26},   // actionButtons
-        {480 + 78 * 1, 120, 74, 26},
-        {480 + 78 * 2, 120, 74, 26},
-        {480 + 78 * 3, 120, 74, 26},
-        {480 + 78 * 4, 120, 74, 26},
-        {480 + 78 * 5, 120, 74, 26},
-        {W - 180, 87, 165, 25},        // createTicketButton
-        {W - 215, H - 103, 90, 30},    // attachButton
-        {315, H - 160, W - 510, 200},  // fileCombo
-        {W - 180, H - 160, 165, 26},   // downloadButton
-        {315, 156, W - 820, 28},       // searchEdit
-        {W - 495, 156, 80, 28},        // findButton
-        {W - 405, 156, 100, 28},       // olderButton
-        {W - 295, 156, 100, 28},       // newerButton
-        {W - 185, 156, 170, 28},       // latestButton
-        {315, H - 201, W - 910, 250},  // messageCombo
-        {W - 485, H - 201, 90, 28},    // replyButton
-        {W - 385, H - 201, 100, 28},   // editButton
-        {W - 275, H - 201, 115, 28},   // forwardButton
-        {W - 150, H - 201, 135, 28},   // cancelModeButton
-        {315, H - 127, W - 330, 22},   // hintLabel
-        {W - 585, H - 201, 90, 28},    // moreButton
+        {s(15), s(12), s(260), s(27)},            // serverEdit
+        {s(285), s(12), s(130), s(27)},           // loginEdit
+        {s(425), s(12), s(140), s(27)},           // passwordEdit
+        {s(575), s(12), s(100), s(27)},           // signInButton
+        {s(15), s(50), s(280), s(280)},           // orgCombo
+        {s(15), s(86), s(280), s(30)},            // modeTabs
+        {s(15), s(165), s(280), H - s(200)},      // itemList
+        {s(15), s(125), s(280), s(30)},           // newWorkButton
+        {W - s(205), s(12), s(190), s(27)},       // webButton
+        {s(315), s(194), W - s(330), H - s(402)}, // transcriptView
+        {s(315), H - s(103), W - s(540), s(56)},  // composerEdit
+        {W - s(115), H - s(103), s(100), s(56)},  // sendButton
+        {s(15), H - s(27), W - s(30), s(22)},     // statusLabel
+        {s(315), s(53), W - s(330), s(28)},       // headerLabel
+        {s(315), s(87), W - s(510), s(25)},       // reasonEdit
+        {s(315), s(120), s(160), s(250)},         // staffCombo
+        {s(480 + 78 * 0), s(120), s(74), s(26)},  // actionButtons
+        {s(480 + 78 * 1), s(120), s(74), s(26)},
+        {s(480 + 78 * 2), s(120), s(74), s(26)},
+        {s(480 + 78 * 3), s(120), s(74), s(26)},
+        {s(480 + 78 * 4), s(120), s(74), s(26)},
+        {s(480 + 78 * 5), s(120), s(74), s(26)},
+        {W - s(180), s(87), s(165), s(25)},       // createTicketButton
+        {W - s(215), H - s(103), s(90), s(30)},   // attachButton
+        {s(315), H - s(160), W - s(510), s(200)}, // fileCombo
+        {W - s(180), H - s(160), s(165), s(26)},  // downloadButton
+        {s(315), s(156), W - s(820), s(28)},      // searchEdit
+        {W - s(495), s(156), s(80), s(28)},       // findButton
+        {W - s(405), s(156), s(100), s(28)},      // olderButton
+        {W - s(295), s(156), s(100), s(28)},      // newerButton
+        {W - s(185), s(156), s(170), s(28)},      // latestButton
+        {s(315), H - s(201), W - s(910), s(250)}, // messageCombo
+        {W - s(485), H - s(201), s(90), s(28)},   // replyButton
+        {W - s(385), H - s(201), s(100), s(28)},  // editButton
+        {W - s(275), H - s(201), s(115), s(28)},  // forwardButton
+        {W - s(150), H - s(201), s(135), s(28)},  // cancelModeButton
+        {s(315), H - s(127), W - s(330), s(22)},  // hintLabel
+        {W - s(585), H - s(201), s(90), s(28)},   // moreButton
     }};
 }
 
 void layoutMainWindow(MainWindowState& state) {
     RECT client{};
     if (!GetClientRect(state.window, &client)) return;
-    auto rects = layoutForClientSize(client.right - client.left, client.bottom - client.top);
+    auto rects = layoutForClientSize(client.right - client.left, client.bottom - client.top, state.dpi);
     for (int i = 0; i < mainControlCount; ++i) {
         HWND control = controlHandle(state, i);
         if (control) MoveWindow(control, rects[i].left, rects[i].top, rects[i].width, rects[i].height, FALSE);

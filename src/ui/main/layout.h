@@ -83,10 +83,12 @@ struct ControlRect {
     int left, top, width, height;
 };
 
-std::array<ControlRect, mainControlCount> layoutForClientSize(int width, int height);
+// At a DPI every offset and size of the table is its 96-DPI value scaled
+// (MulDiv(v, dpi, 96)); the client size is taken as it is.
+std::array<ControlRect, mainControlCount> layoutForClientSize(int width, int height, int dpi);
 
 // Where the control of table row `index` keeps its handle.
 HWND& controlHandle(MainWindowState& state, int index);
 
-// Moves every control to its place for the window's current client size.
+// Moves every control to its place for the window's current client size and DPI.
 void layoutMainWindow(MainWindowState& state);

@@ -53,6 +53,8 @@ struct Draft {
 struct MainWindowState {
     HWND window = nullptr;
     HFONT uiFont = nullptr;
+    // The DPI the window is laid out and its font made for (dpi.h).
+    int dpi = 96;
 
     HWND serverEdit = nullptr, loginEdit = nullptr, passwordEdit = nullptr, signInButton = nullptr;
     HWND orgCombo = nullptr, modeTabs = nullptr, itemList = nullptr, newWorkButton = nullptr, webButton = nullptr;

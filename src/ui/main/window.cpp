@@ -6,6 +6,7 @@
 #include "ui/main/commands.h"
 #include "ui/main/composer.h"
 #include "ui/main/dispatch.h"
+#include "ui/main/dpi.h"
 #include "ui/main/history.h"
 #include "ui/main/ids.h"
 #include "ui/main/keyboard.h"
@@ -31,8 +32,19 @@ std::wstring windowText(HWND control) {
 }
 
 HWND createMainWindow(HINSTANCE instance, MainWindowState& state) {
-    return CreateWindowExW(0, mainWindowClass, mainWindowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
-                           1280, 820, nullptr, nullptr, instance, &state);
+    HWND window = CreateWindowExW(0, mainWindowClass, mainWindowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                                  CW_USEDEFAULT, 1280, 820, nullptr, nullptr, instance, &state);
+    if (!window) return nullptr;
+    // The window's DPI is known only once it is on a monitor: there it gets
+    // its size at that scale, no larger than the monitor's work area.
+    RECT placed{};
+    GetWindowRect(window, &placed);
+    RECT first = firstWindowRect(placed, {scaled(state, 1280), scaled(state, 820)},
+                                 {scaled(state, 1100), scaled(state, 650)}, workAreaOf(window));
+    if (!EqualRect(&first, &placed))
+        SetWindowPos(window, nullptr, first.left, first.top, first.right - first.left, first.bottom - first.top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    return window;
 }
 
 void setUpControl(HWND control, const ControlSpec& row, HFONT font) {
@@ -79,8 +91,8 @@ LRESULT onCreate(HWND window, const CREATESTRUCTW* create) {
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state));
     state->window = window;
     netResultWindow = window;
-    state->uiFont = CreateFontW(-15, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                                CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Segoe UI");
+    state->dpi = dpiForWindow(window);
+    state->uiFont = createUiFont(state->dpi);
     createControls(*state, create->hInstance);
     resetMessageActions(*state);
     resetHistoryNavigation(*state);
@@ -145,9 +157,9 @@ void onTimer(MainWindowState& s, UINT_PTR timer) {
     }
 }
 
-void onMinMaxInfo(MINMAXINFO* info) {
-    info->ptMinTrackSize.x = 1100;
-    info->ptMinTrackSize.y = 650;
+void onMinMaxInfo(MINMAXINFO* info, int dpi) {
+    info->ptMinTrackSize.x = scaleToDpi(1100, dpi);
+    info->ptMinTrackSize.y = scaleToDpi(650, dpi);
 }
 
 }  // namespace
@@ -158,7 +170,9 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     try {
         if (message == WM_CREATE) return onCreate(window, reinterpret_cast<CREATESTRUCTW*>(lParam));
         if (message == WM_GETMINMAXINFO) {
-            onMinMaxInfo(reinterpret_cast<MINMAXINFO*>(lParam));
+            // Asked for before WM_CREATE too, when there is no state yet.
+            const MainWindowState* created = stateOf(window);
+            onMinMaxInfo(reinterpret_cast<MINMAXINFO*>(lParam), created ? created->dpi : dpiForWindow(window));
             return 0;
         }
         MainWindowState* state = stateOf(window);
@@ -173,6 +187,9 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             // control would get a negative size and the long transcript would
             // reflow at no width and back on restore.
             if (wParam != SIZE_MINIMIZED) layoutMainWindow(*state);
+            return 0;
+        case WM_DPICHANGED:
+            applyDpiChange(*state, HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
             return 0;
         case WM_ACTIVATE:
             if (onMainWindowActivate(*state, wParam)) return 0;

@@ -8,7 +8,8 @@ extern const wchar_t mainWindowTitle[];
 
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Creates the main window over the given state (kept in GWLP_USERDATA).
+// Creates the main window over the given state (kept in GWLP_USERDATA), at
+// its first size for the DPI and work area of the monitor it opens on.
 HWND createMainWindow(HINSTANCE instance, MainWindowState& state);
 
 // Runs the layout once; exposed for start-up.
