@@ -29,6 +29,11 @@ CommandLine scanCommandLine(const std::vector<std::wstring>& args) {
             if (a == L"--history-self-test") line.historyScenario = true;
             if (a == L"--message-actions-self-test") line.actionsScenario = true;
             if (a == L"--message-moderation-self-test") line.moderationScenario = true;
+        } else if (a == L"--proxy") {
+            if (!hasValue) continue;
+            const std::wstring& value = args[++i];
+            line.proxy.kind = value == L"none" ? ProxyChoice::Direct : ProxyChoice::Named;
+            line.proxy.url = value == L"none" ? std::wstring() : value;
         } else if (a == L"--login-stdin") {
             line.readStdin = true;
         }
@@ -91,6 +96,7 @@ int runKesta(HINSTANCE instance, int showCommand) {
     markerText = markerFor(startTick);
 
     CommandLine line = scanCommandLine(processArguments());
+    useHttpProxy(line.proxy);
     mainWindowState.serverUrl = line.serverGiven ? line.serverUrl : std::wstring(KESTA_DEFAULT_SERVER);
     selfTest.active = line.selfTest;
     selfTest.historyScenario = line.historyScenario;
@@ -116,6 +122,8 @@ int runKesta(HINSTANCE instance, int showCommand) {
         }
         keepKeyboardFocus(mainWindowState);
     }
+    // Workers still running keep it until their requests end.
+    closeHttpSession();
     if (!line.selfTest) return 0;
     return selfTest.passed ? 0 : 1;
 }
