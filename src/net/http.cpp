@@ -178,9 +178,18 @@ struct Session {
     }
 };
 
-std::mutex sessionLock;
-ProxyChoice proxyChoice;                 // guarded by sessionLock
-std::shared_ptr<Session> sharedSession;  // guarded by sessionLock
+struct SessionState {
+    std::mutex lock;
+    ProxyChoice proxy;               // guarded by lock
+    std::shared_ptr<Session> shared;  // guarded by lock
+};
+
+// Workers are never joined: one may still ask for the session while the
+// program's statics are destroyed at exit, so this one never is.
+SessionState& sessionState() {
+    static SessionState* state = new SessionState();
+    return *state;
+}
 
 // A proxy can never reach this machine's own loopback.
 const wchar_t localHosts[] = L"localhost;127.0.0.1";
@@ -224,10 +233,11 @@ std::shared_ptr<Session> openSession(const ProxyChoice& choice) {
 // WinHttpOpen touches no network, so making the session under the lock
 // holds nobody up; two workers asking at once get the same one.
 std::shared_ptr<Session> acquireSession() {
-    std::lock_guard<std::mutex> hold(sessionLock);
-    if (httpSessionUse != SessionUse::Shared) return openSession(proxyChoice);
-    if (!sharedSession) sharedSession = openSession(proxyChoice);
-    return sharedSession;
+    SessionState& state = sessionState();
+    std::lock_guard<std::mutex> hold(state.lock);
+    if (httpSessionUse != SessionUse::Shared) return openSession(state.proxy);
+    if (!state.shared) state.shared = openSession(state.proxy);
+    return state.shared;
 }
 
 // Text WinHTTP allocated for the caller.
@@ -478,12 +488,14 @@ HttpReply sendHttpRequest(const HttpRequest& request) {
 }
 
 void useHttpProxy(const ProxyChoice& choice) {
-    std::lock_guard<std::mutex> hold(sessionLock);
-    proxyChoice = choice;
-    sharedSession.reset();
+    SessionState& state = sessionState();
+    std::lock_guard<std::mutex> hold(state.lock);
+    state.proxy = choice;
+    state.shared.reset();
 }
 
 void closeHttpSession() {
-    std::lock_guard<std::mutex> hold(sessionLock);
-    sharedSession.reset();
+    SessionState& state = sessionState();
+    std::lock_guard<std::mutex> hold(state.lock);
+    state.shared.reset();
 }
