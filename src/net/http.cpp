@@ -7,6 +7,7 @@
 #include <objbase.h>
 #include <winhttp.h>
 
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -166,16 +167,10 @@ ServerAddress checkAddress(const std::wstring& url) {
 // while a call on it runs: every request holds the session until its own
 // handles are closed, and the last holder closes it.
 struct Session {
-    HINTERNET handle = nullptr;
+    InternetHandle winhttp;
     // The system refused the automatic proxy type (before Windows 8.1): each
     // request looks up the current user's proxy itself.
     bool proxyPerRequest = false;
-    Session() = default;
-    Session(const Session&) = delete;
-    Session& operator=(const Session&) = delete;
-    ~Session() {
-        if (handle) WinHttpCloseHandle(handle);
-    }
 };
 
 struct SessionState {
@@ -211,21 +206,22 @@ std::wstring proxyServerName(const std::wstring& url) {
 
 std::shared_ptr<Session> openSession(const ProxyChoice& choice) {
     std::shared_ptr<Session> session = std::make_shared<Session>();
+    HINTERNET& handle = session->winhttp.handle;
     if (choice.kind == ProxyChoice::Named) {
         std::wstring name = proxyServerName(choice.url);
-        session->handle = WinHttpOpen(userAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, name.c_str(), localHosts, 0);
+        handle = WinHttpOpen(userAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, name.c_str(), localHosts, 0);
     } else {
         if (choice.kind == ProxyChoice::System) {
-            session->handle = WinHttpOpen(userAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
-                                          WINHTTP_NO_PROXY_BYPASS, 0);
-            session->proxyPerRequest = !session->handle;
+            handle = WinHttpOpen(userAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
+                                 WINHTTP_NO_PROXY_BYPASS, 0);
+            session->proxyPerRequest = !handle;
         }
-        if (!session->handle)
-            session->handle = WinHttpOpen(userAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                                          WINHTTP_NO_PROXY_BYPASS, 0);
+        if (!handle)
+            handle = WinHttpOpen(userAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                                 WINHTTP_NO_PROXY_BYPASS, 0);
     }
-    if (!session->handle) throw TransportFailure("network");
-    WinHttpSetTimeouts(session->handle, resolveTimeoutMs, connectTimeoutMs, sendTimeoutMs, receiveTimeoutMs);
+    if (!handle) throw TransportFailure("network");
+    WinHttpSetTimeouts(handle, resolveTimeoutMs, connectTimeoutMs, sendTimeoutMs, receiveTimeoutMs);
     ++httpSessionsOpened;
     return session;
 }
@@ -240,14 +236,18 @@ std::shared_ptr<Session> acquireSession() {
     return state.shared;
 }
 
-// Text WinHTTP allocated for the caller.
-struct GlobalText {
-    LPWSTR text = nullptr;
-    GlobalText() = default;
-    GlobalText(const GlobalText&) = delete;
-    GlobalText& operator=(const GlobalText&) = delete;
-    ~GlobalText() {
-        if (text) GlobalFree(text);
+// The user's proxy settings and what a script made of them: texts WinHTTP
+// allocated for the caller, freed however the lookup ends.
+struct UserProxy {
+    WINHTTP_CURRENT_USER_IE_PROXY_CONFIG settings = {};
+    WINHTTP_PROXY_INFO scripted = {};
+    UserProxy() = default;
+    UserProxy(const UserProxy&) = delete;
+    UserProxy& operator=(const UserProxy&) = delete;
+    ~UserProxy() {
+        for (LPWSTR text : {settings.lpszAutoConfigUrl, settings.lpszProxy, settings.lpszProxyBypass,
+                            scripted.lpszProxy, scripted.lpszProxyBypass})
+            if (text) GlobalFree(text);
     }
 };
 
@@ -255,42 +255,34 @@ struct GlobalText {
 // request the way WinHTTP's automatic proxy functions expect. A script (found
 // or named) decides first; otherwise a fixed proxy; otherwise none.
 void applyUserProxy(HINTERNET session, HINTERNET call, const ServerAddress& address, const std::wstring& path) {
-    WINHTTP_CURRENT_USER_IE_PROXY_CONFIG user = {};
-    if (!WinHttpGetIEProxyConfigForCurrentUser(&user)) return;
-    GlobalText autoConfig, fixedProxy, fixedBypass, foundProxy, foundBypass;
-    autoConfig.text = user.lpszAutoConfigUrl;
-    fixedProxy.text = user.lpszProxy;
-    fixedBypass.text = user.lpszProxyBypass;
-    WINHTTP_PROXY_INFO info = {};
+    UserProxy user;
+    if (!WinHttpGetIEProxyConfigForCurrentUser(&user.settings)) return;
+    const WINHTTP_CURRENT_USER_IE_PROXY_CONFIG& settings = user.settings;
     bool scripted = false;
-    if (user.fAutoDetect || user.lpszAutoConfigUrl) {
+    if (settings.fAutoDetect || settings.lpszAutoConfigUrl) {
         WINHTTP_AUTOPROXY_OPTIONS options = {};
-        if (user.lpszAutoConfigUrl) {
+        if (settings.lpszAutoConfigUrl) {
             options.dwFlags |= WINHTTP_AUTOPROXY_CONFIG_URL;
-            options.lpszAutoConfigUrl = user.lpszAutoConfigUrl;
+            options.lpszAutoConfigUrl = settings.lpszAutoConfigUrl;
         }
-        if (user.fAutoDetect) {
+        if (settings.fAutoDetect) {
             options.dwFlags |= WINHTTP_AUTOPROXY_AUTO_DETECT;
             options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
         }
         // Only non-local requests get here, and those are all HTTPS.
         std::wstring url = L"https://" + std::wstring(address.host) + L":" + std::to_wstring(address.port) + path;
         // Without the user's logon first: WinHTTP caches the script only then.
-        BOOL found = WinHttpGetProxyForUrl(session, url.c_str(), &options, &info);
-        if (!found && GetLastError() == ERROR_WINHTTP_LOGIN_FAILURE) {
+        scripted = WinHttpGetProxyForUrl(session, url.c_str(), &options, &user.scripted) != FALSE;
+        if (!scripted && GetLastError() == ERROR_WINHTTP_LOGIN_FAILURE) {
             options.fAutoLogonIfChallenged = TRUE;
-            found = WinHttpGetProxyForUrl(session, url.c_str(), &options, &info);
-        }
-        if (found) {
-            scripted = true;
-            foundProxy.text = info.lpszProxy;
-            foundBypass.text = info.lpszProxyBypass;
+            scripted = WinHttpGetProxyForUrl(session, url.c_str(), &options, &user.scripted) != FALSE;
         }
     }
-    if (!scripted && user.lpszProxy) {
+    WINHTTP_PROXY_INFO info = user.scripted;
+    if (!scripted && settings.lpszProxy) {
         info.dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
-        info.lpszProxy = user.lpszProxy;
-        info.lpszProxyBypass = user.lpszProxyBypass;
+        info.lpszProxy = settings.lpszProxy;
+        info.lpszProxyBypass = settings.lpszProxyBypass;
     }
     if (info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && info.lpszProxy)
         WinHttpSetOption(call, WINHTTP_OPTION_PROXY, &info, sizeof(info));
@@ -304,7 +296,7 @@ void routeRequest(const Session& session, HINTERNET call, const ServerAddress& a
         direct.dwAccessType = WINHTTP_ACCESS_TYPE_NO_PROXY;
         WinHttpSetOption(call, WINHTTP_OPTION_PROXY, &direct, sizeof(direct));
     } else if (session.proxyPerRequest) {
-        applyUserProxy(session.handle, call, address, request.path);
+        applyUserProxy(session.winhttp.handle, call, address, request.path);
     }
 }
 
@@ -318,7 +310,7 @@ struct Exchange {
 
 void openExchange(Exchange& x, const ServerAddress& address, const HttpRequest& request) {
     x.session = acquireSession();
-    x.connection.handle = WinHttpConnect(x.session->handle, address.host, address.port, 0);
+    x.connection.handle = WinHttpConnect(x.session->winhttp.handle, address.host, address.port, 0);
     if (!x.connection.handle) throw TransportFailure("network");
     x.call.handle = WinHttpOpenRequest(x.connection.handle, request.method.c_str(), request.path.c_str(), nullptr,
                                        WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,

@@ -443,7 +443,8 @@ TEST_CASE("a named proxy carries requests to other hosts and never to this machi
     // hears nothing more.
     useHttpProxy(ProxyChoice{ProxyChoice::Direct, L""});
     CHECK(outcomeOfRequest(remote) == L"failure:network");
-    for (std::wstring url : {L"https://127.0.0.1:" + std::to_wstring(proxy.port), std::wstring(L"proxy.example:3128")}) {
+    const std::wstring https = L"https://127.0.0.1:" + std::to_wstring(proxy.port);
+    for (std::wstring url : {https, std::wstring(L"proxy.example:3128")}) {
         useHttpProxy(ProxyChoice{ProxyChoice::Named, url});
         CHECK_MESSAGE(outcomeOfRequest(remote) == L"failure:address", toUtf8(url));
     }
