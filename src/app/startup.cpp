@@ -30,6 +30,11 @@ CommandLine scanCommandLine(const std::vector<std::wstring>& args) {
             if (a == L"--history-self-test") line.historyScenario = true;
             if (a == L"--message-actions-self-test") line.actionsScenario = true;
             if (a == L"--message-moderation-self-test") line.moderationScenario = true;
+        } else if (a == L"--proxy") {
+            if (!hasValue) continue;
+            const std::wstring& value = args[++i];
+            line.proxy.kind = value == L"none" ? ProxyChoice::Direct : ProxyChoice::Named;
+            line.proxy.url = value == L"none" ? std::wstring() : value;
         } else if (a == L"--login-stdin") {
             line.readStdin = true;
         }
@@ -92,6 +97,7 @@ int runKesta(HINSTANCE instance, int showCommand) {
     markerText = markerFor(startTick);
 
     CommandLine line = scanCommandLine(processArguments());
+    useHttpProxy(line.proxy);
     mainWindowState.serverUrl = line.serverGiven ? line.serverUrl : std::wstring(KESTA_DEFAULT_SERVER);
     selfTest.active = line.selfTest;
     selfTest.historyScenario = line.historyScenario;
@@ -114,6 +120,8 @@ int runKesta(HINSTANCE instance, int showCommand) {
 
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) dispatchMainWindowMessage(mainWindowState, msg);
+    // Workers still running keep it until their requests end.
+    closeHttpSession();
     if (SUCCEEDED(com)) CoUninitialize();
     if (!line.selfTest) return 0;
     return selfTest.passed ? 0 : 1;

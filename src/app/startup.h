@@ -1,6 +1,7 @@
 // Process-wide values of start-up and the command line scan.
 #pragma once
 #include <windows.h>
+#include "net/http.h"
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@ struct CommandLine {
     bool actionsScenario = false;
     bool moderationScenario = false;
     bool readStdin = false;        // --login-stdin or any self-test option
+    ProxyChoice proxy;             // --proxy none | URL; the system's otherwise
 };
 
 // Scans the arguments after the program path, left to right. An option that

@@ -7,10 +7,15 @@
 #include <objbase.h>
 #include <winhttp.h>
 
+#include <initializer_list>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 std::atomic<bool> networkOnUiThread(false);
 DWORD uiThreadId = 0;
+std::atomic<int> httpSessionsOpened(0);
+SessionUse httpSessionUse = SessionUse::Shared;
 
 namespace {
 
@@ -133,6 +138,7 @@ struct ServerAddress {
     wchar_t host[hostBufferLength] = {};
     INTERNET_PORT port = 0;
     bool secure = false;
+    bool local = false;
 };
 
 // HTTPS everywhere; plain HTTP only to this machine.
@@ -144,32 +150,167 @@ ServerAddress checkAddress(const std::wstring& url) {
     parts.dwHostNameLength = hostBufferLength;
     if (!WinHttpCrackUrl(url.c_str(), 0, 0, &parts)) throw TransportFailure("address");
     address.port = parts.nPort;
+    std::wstring hostText = address.host;
+    address.local = hostText == L"127.0.0.1" || hostText == L"localhost";
     if (parts.nScheme == INTERNET_SCHEME_HTTPS) {
         address.secure = true;
     } else if (parts.nScheme == INTERNET_SCHEME_HTTP) {
-        std::wstring hostText = address.host;
-        if (hostText != L"127.0.0.1" && hostText != L"localhost")
-            throw UserMessage(L"Для удалённого сервера требуется HTTPS");
+        if (!address.local) throw UserMessage(L"Для удалённого сервера требуется HTTPS");
     } else {
         throw TransportFailure("address");
     }
     return address;
 }
 
-// Closing order matters to WinHTTP only in that a request must not outlive
-// its connection's use: the members close request first.
+// The process's WinHTTP session. WinHTTP keeps its pool of open connections
+// in it, so it lives as long as the program. A handle must not be closed
+// while a call on it runs: every request holds the session until its own
+// handles are closed, and the last holder closes it.
+struct Session {
+    InternetHandle winhttp;
+    // The system refused the automatic proxy type (before Windows 8.1): each
+    // request looks up the current user's proxy itself.
+    bool proxyPerRequest = false;
+};
+
+struct SessionState {
+    std::mutex lock;
+    ProxyChoice proxy;               // guarded by lock
+    std::shared_ptr<Session> shared;  // guarded by lock
+};
+
+// Workers are never joined: one may still ask for the session while the
+// program's statics are destroyed at exit, so this one never is.
+SessionState& sessionState() {
+    static SessionState* state = new SessionState();
+    return *state;
+}
+
+// A proxy can never reach this machine's own loopback.
+const wchar_t localHosts[] = L"localhost;127.0.0.1";
+
+// WinHTTP names a proxy "host:port" (Wine refuses the "http://host" form);
+// only plain-HTTP proxies exist for it.
+std::wstring proxyServerName(const std::wstring& url) {
+    wchar_t host[hostBufferLength] = {};
+    URL_COMPONENTS parts = {};
+    parts.dwStructSize = sizeof(parts);
+    parts.lpszHostName = host;
+    parts.dwHostNameLength = hostBufferLength;
+    if (!WinHttpCrackUrl(url.c_str(), 0, 0, &parts) || parts.nScheme != INTERNET_SCHEME_HTTP || !host[0])
+        throw TransportFailure("address");
+    std::wstring name = host;
+    if (name.find(L':') != std::wstring::npos) name = L"[" + name + L"]";
+    return name + L":" + std::to_wstring(parts.nPort);
+}
+
+std::shared_ptr<Session> openSession(const ProxyChoice& choice) {
+    std::shared_ptr<Session> session = std::make_shared<Session>();
+    HINTERNET& handle = session->winhttp.handle;
+    if (choice.kind == ProxyChoice::Named) {
+        std::wstring name = proxyServerName(choice.url);
+        handle = WinHttpOpen(userAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, name.c_str(), localHosts, 0);
+    } else {
+        if (choice.kind == ProxyChoice::System) {
+            handle = WinHttpOpen(userAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
+                                 WINHTTP_NO_PROXY_BYPASS, 0);
+            session->proxyPerRequest = !handle;
+        }
+        if (!handle)
+            handle = WinHttpOpen(userAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                                 WINHTTP_NO_PROXY_BYPASS, 0);
+    }
+    if (!handle) throw TransportFailure("network");
+    WinHttpSetTimeouts(handle, resolveTimeoutMs, connectTimeoutMs, sendTimeoutMs, receiveTimeoutMs);
+    ++httpSessionsOpened;
+    return session;
+}
+
+// WinHttpOpen touches no network, so making the session under the lock
+// holds nobody up; two workers asking at once get the same one.
+std::shared_ptr<Session> acquireSession() {
+    SessionState& state = sessionState();
+    std::lock_guard<std::mutex> hold(state.lock);
+    if (httpSessionUse != SessionUse::Shared) return openSession(state.proxy);
+    if (!state.shared) state.shared = openSession(state.proxy);
+    return state.shared;
+}
+
+// The user's proxy settings and what a script made of them: texts WinHTTP
+// allocated for the caller, freed however the lookup ends.
+struct UserProxy {
+    WINHTTP_CURRENT_USER_IE_PROXY_CONFIG settings = {};
+    WINHTTP_PROXY_INFO scripted = {};
+    UserProxy() = default;
+    UserProxy(const UserProxy&) = delete;
+    UserProxy& operator=(const UserProxy&) = delete;
+    ~UserProxy() {
+        for (LPWSTR text : {settings.lpszAutoConfigUrl, settings.lpszProxy, settings.lpszProxyBypass,
+                            scripted.lpszProxy, scripted.lpszProxyBypass})
+            if (text) GlobalFree(text);
+    }
+};
+
+// Before Windows 8.1: the current user's proxy settings, applied to each
+// request the way WinHTTP's automatic proxy functions expect. A script (found
+// or named) decides first; otherwise a fixed proxy; otherwise none.
+void applyUserProxy(HINTERNET session, HINTERNET call, const ServerAddress& address, const std::wstring& path) {
+    UserProxy user;
+    if (!WinHttpGetIEProxyConfigForCurrentUser(&user.settings)) return;
+    const WINHTTP_CURRENT_USER_IE_PROXY_CONFIG& settings = user.settings;
+    bool scripted = false;
+    if (settings.fAutoDetect || settings.lpszAutoConfigUrl) {
+        WINHTTP_AUTOPROXY_OPTIONS options = {};
+        if (settings.lpszAutoConfigUrl) {
+            options.dwFlags |= WINHTTP_AUTOPROXY_CONFIG_URL;
+            options.lpszAutoConfigUrl = settings.lpszAutoConfigUrl;
+        }
+        if (settings.fAutoDetect) {
+            options.dwFlags |= WINHTTP_AUTOPROXY_AUTO_DETECT;
+            options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
+        }
+        // Only non-local requests get here, and those are all HTTPS.
+        std::wstring url = L"https://" + std::wstring(address.host) + L":" + std::to_wstring(address.port) + path;
+        // Without the user's logon first: WinHTTP caches the script only then.
+        scripted = WinHttpGetProxyForUrl(session, url.c_str(), &options, &user.scripted) != FALSE;
+        if (!scripted && GetLastError() == ERROR_WINHTTP_LOGIN_FAILURE) {
+            options.fAutoLogonIfChallenged = TRUE;
+            scripted = WinHttpGetProxyForUrl(session, url.c_str(), &options, &user.scripted) != FALSE;
+        }
+    }
+    WINHTTP_PROXY_INFO info = user.scripted;
+    if (!scripted && settings.lpszProxy) {
+        info.dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+        info.lpszProxy = settings.lpszProxy;
+        info.lpszProxyBypass = settings.lpszProxyBypass;
+    }
+    if (info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && info.lpszProxy)
+        WinHttpSetOption(call, WINHTTP_OPTION_PROXY, &info, sizeof(info));
+}
+
+// This machine is reached directly whatever the session's proxy: Windows
+// honours the request's own setting, Wine the session's bypass list.
+void routeRequest(const Session& session, HINTERNET call, const ServerAddress& address, const HttpRequest& request) {
+    if (address.local) {
+        WINHTTP_PROXY_INFO direct = {};
+        direct.dwAccessType = WINHTTP_ACCESS_TYPE_NO_PROXY;
+        WinHttpSetOption(call, WINHTTP_OPTION_PROXY, &direct, sizeof(direct));
+    } else if (session.proxyPerRequest) {
+        applyUserProxy(session.winhttp.handle, call, address, request.path);
+    }
+}
+
+// Members close in reverse order: request, connection, then this request's
+// hold on the session.
 struct Exchange {
-    InternetHandle session;
+    std::shared_ptr<Session> session;
     InternetHandle connection;
     InternetHandle call;
 };
 
 void openExchange(Exchange& x, const ServerAddress& address, const HttpRequest& request) {
-    x.session.handle = WinHttpOpen(userAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                                   WINHTTP_NO_PROXY_BYPASS, 0);
-    if (!x.session.handle) throw TransportFailure("network");
-    WinHttpSetTimeouts(x.session.handle, resolveTimeoutMs, connectTimeoutMs, sendTimeoutMs, receiveTimeoutMs);
-    x.connection.handle = WinHttpConnect(x.session.handle, address.host, address.port, 0);
+    x.session = acquireSession();
+    x.connection.handle = WinHttpConnect(x.session->winhttp.handle, address.host, address.port, 0);
     if (!x.connection.handle) throw TransportFailure("network");
     x.call.handle = WinHttpOpenRequest(x.connection.handle, request.method.c_str(), request.path.c_str(), nullptr,
                                        WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
@@ -181,6 +322,12 @@ void openExchange(Exchange& x, const ServerAddress& address, const HttpRequest& 
     // time-out of WinHttpSetTimeouts alone would let a silent server hang us.
     DWORD headTimeout = receiveTimeoutMs;
     WinHttpSetOption(x.call.handle, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headTimeout, sizeof(headTimeout));
+    // The session outlives the request: a cookie one reply sets would ride on
+    // later requests, whose headers are fixed.
+    DWORD features = WINHTTP_DISABLE_COOKIES;
+    if (httpSessionUse == SessionUse::OwnConnection) features |= WINHTTP_DISABLE_KEEP_ALIVE;
+    WinHttpSetOption(x.call.handle, WINHTTP_OPTION_DISABLE_FEATURE, &features, sizeof(features));
+    routeRequest(*x.session, x.call.handle, address, request);
 }
 
 // The request with its upload streamed from the file, chunk by chunk.
@@ -320,6 +467,10 @@ HttpReply sendHttpRequest(const HttpRequest& request) {
     DWORD statusSize = sizeof(status);
     WinHttpQueryHeaders(call, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
                         &status, &statusSize, WINHTTP_NO_HEADER_INDEX);
+    // A proxy that wants credentials WinHTTP's automatic logon could not give
+    // it: the program asks the operator for none, so this is the network
+    // failing like any other.
+    if (status == 407) throw TransportFailure("network");
     std::string collected;
     try {
         receiveBody(call, request, !request.downloadPath.empty() && status == 200, buffer, collected);
@@ -334,4 +485,17 @@ HttpReply sendHttpRequest(const HttpRequest& request) {
         return collected;
     }
     throw UserMessage(refusalText(std::move(collected)));
+}
+
+void useHttpProxy(const ProxyChoice& choice) {
+    SessionState& state = sessionState();
+    std::lock_guard<std::mutex> hold(state.lock);
+    state.proxy = choice;
+    state.shared.reset();
+}
+
+void closeHttpSession() {
+    SessionState& state = sessionState();
+    std::lock_guard<std::mutex> hold(state.lock);
+    state.shared.reset();
 }

@@ -1,6 +1,8 @@
 // One synchronous exchange with the support server over WinHTTP: address
 // policy, fixed headers, streamed upload/download, status mapping. Failures
-// are UserMessage (shown verbatim) or TransportFailure (a category).
+// are UserMessage (shown verbatim) or TransportFailure (a category). Every
+// exchange runs on the one WinHTTP session of the process, which keeps the
+// server's connection open between exchanges.
 #pragma once
 #include <windows.h>
 #include <atomic>
@@ -34,3 +36,31 @@ extern std::atomic<bool> networkOnUiThread;
 extern DWORD uiThreadId;
 
 HttpReply sendHttpRequest(const HttpRequest& request);
+
+// Which proxy the session goes through: the system's settings, none, or one
+// named by its address ("http://host:port"). Requests to "localhost" or
+// "127.0.0.1" never take a proxy.
+struct ProxyChoice {
+    enum Kind { System, Direct, Named };
+    Kind kind = System;
+    std::wstring url;
+};
+
+// Start-up calls it once, before any request. The session is made by the
+// first request after it; one already open serves the requests running on it
+// and is closed after the last of them.
+void useHttpProxy(const ProxyChoice& choice);
+
+// Closes the process's session once the requests running on it are done.
+void closeHttpSession();
+
+// Sessions the transport has opened so far (tests count them).
+extern std::atomic<int> httpSessionsOpened;
+
+// Benchmark seam: how a request comes by its session. Shared is the
+// program's way; the other two reproduce the transport before it kept one:
+// a session of each request's own, and that with the connection closed after
+// the request, as Windows does when a session goes (Wine keeps its pool of
+// connections for the whole process instead). Set before the first request.
+enum class SessionUse { Shared, OwnSession, OwnConnection };
+extern SessionUse httpSessionUse;

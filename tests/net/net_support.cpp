@@ -69,6 +69,7 @@ std::vector<LoggedRequest> serverLog() {
         if (record.path.rfind(L"/__test/", 0) == 0) continue;
         record.bodyLength = memberInt(doc, entry, "bodyLength");
         record.body = memberString(doc, entry, "body");
+        record.connection = memberInt(doc, entry, "connection");
         for (const auto& member : objectMembers(doc, findMember(doc, entry, "headers"))) {
             std::wstring name = toUtf16(member.first);
             std::transform(name.begin(), name.end(), name.begin(), [](wchar_t c) { return std::towlower(c); });

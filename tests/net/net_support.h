@@ -34,6 +34,7 @@ struct LoggedRequest {
     std::vector<std::pair<std::wstring, std::wstring>> headers;
     int bodyLength = 0;
     std::wstring body;
+    int connection = 0;  // the server's number of the TCP connection it came on
     bool hasHeader(const std::wstring& lowerName) const;
     std::wstring header(const std::wstring& lowerName) const;
 };

@@ -8,6 +8,7 @@
 //   untrust   - remove every test authority of that name again
 //   trusted   - an exchange with KESTA_TLS_SERVER succeeds
 //   untrusted - the same exchange fails as "network"
+//   proxied   - the exchange succeeds through the proxy at KESTA_TLS_PROXY
 #include <doctest/doctest.h>
 
 #include "net_support.h"
@@ -139,6 +140,9 @@ TEST_CASE("TLS step" * doctest::skip()) {
     } else if (step == L"untrust") {
         MESSAGE("test authorities removed: " << untrustAuthorities());
     } else if (step == L"trusted") {
+        CHECK(exchangeWith(server) == L"ok");
+    } else if (step == L"proxied") {
+        useHttpProxy(ProxyChoice{ProxyChoice::Named, environmentText(L"KESTA_TLS_PROXY")});
         CHECK(exchangeWith(server) == L"ok");
     } else if (step == L"untrusted") {
         CHECK(exchangeWith(server) == L"failure:network");

@@ -3,7 +3,11 @@
 #include <doctest/doctest.h>
 
 #include "net_support.h"
+#include "relay.h"
 
+#include "net/jobs.h"
+
+#include <functional>
 #include <regex>
 #include <set>
 #include <thread>
@@ -36,9 +40,10 @@ std::wstring outcomeOfRequest(const HttpRequest& request, HttpReply* reply = nul
     });
 }
 
-void statusFault(const std::string& path, int status, const std::string& body) {
+void statusFault(const std::string& path, int status, const std::string& body, const std::string& headers = "[]") {
     injectFault("{\"path\":\"" + path + "\",\"kind\":\"status\",\"status\":" + std::to_string(status) +
-                ",\"body\":" + jsonQuote(toUtf16(body)) + ",\"contentType\":\"application/json\"}");
+                ",\"body\":" + jsonQuote(toUtf16(body)) + ",\"contentType\":\"application/json\",\"headers\":" +
+                headers + "}");
 }
 
 bool logHasPath(const std::vector<LoggedRequest>& log, const std::wstring& path) {
@@ -85,6 +90,11 @@ TEST_CASE("header block of each kind of request") {
     ServerSession session;
     ScratchFolder folder;
     writeWholeFile(folder.file(L"up.txt"), "uploaded bytes");
+    // The session outlives every request: a cookie a reply sets must not
+    // ride on the requests after it.
+    statusFault("/api/probe/cookie", 200, "{}", "[[\"Set-Cookie\",\"kesta=1; Path=/\"]]");
+    CHECK(outcomeOfRequest(requestTo(L"/api/probe/cookie")) == L"ok");
+    clearServerLog();
 
     auto send = [](const std::wstring& method, const std::wstring& path, const std::string& body,
                    const std::wstring& token) {
@@ -113,6 +123,7 @@ TEST_CASE("header block of each kind of request") {
         CAPTURE(toUtf8(entry.method + L" " + entry.path));
         CHECK(entry.header(L"x-kesta-client") == L"1");
         CHECK(entry.header(L"user-agent") == L"Kesta-Support/alpha");
+        CHECK_FALSE(entry.hasHeader(L"cookie"));
     }
     const std::wregex keyForm(L"\\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\}");
     std::set<std::wstring> keys;
@@ -163,6 +174,8 @@ TEST_CASE("status mapping") {
         {500, "{\"error\":5}", L"user:", ""},
         {409, "[\"error\"]", L"user:", ""},
         {302, "", refused, ""},
+        // A proxy asking for credentials: the program has none to give.
+        {407, "{\"error\":\"Нужен пароль прокси\"}", L"failure:network", ""},
         {204, "", L"ok", "{}"},
         {200, "", L"ok", "{}"},
         {201, "[1,2]", L"ok", "[1,2]"},
@@ -331,6 +344,111 @@ TEST_CASE("uploads stream a file of up to 100000000 bytes") {
     CHECK(log[0].header(L"content-length") == L"100000000");
     CHECK(log[0].bodyLength == 100000000);
     CHECK_FALSE(log[0].hasHeader(L"content-type"));
+}
+
+TEST_CASE("one session serves the process, and requests in turn share one kept-alive connection") {
+    REQUIRE_TEST_SERVER();
+    ServerSession session;
+    ScratchFolder folder;
+    writeWholeFile(folder.file(L"up.txt"), "uploaded bytes");
+    // The next request makes the session afresh, and two workers make theirs
+    // at the same moment.
+    useHttpProxy(ProxyChoice());
+    const int opened = httpSessionsOpened.load();
+    std::vector<std::wstring> outcomes[2];
+    auto worker = [](std::vector<std::wstring>& out) {
+        for (int i = 0; i < 5; ++i) out.push_back(outcomeOfRequest(requestTo(L"/api/probe/first")));
+    };
+    injectFault("{\"path\":\"/api/probe/first\",\"kind\":\"status\",\"status\":200,\"count\":-1}");
+    std::thread other(worker, std::ref(outcomes[1]));
+    worker(outcomes[0]);
+    other.join();
+    for (const auto& list : outcomes)
+        for (const std::wstring& outcome : list) CHECK(outcome == L"ok");
+
+    // One after another, every kind of exchange: a sign-in, a read, writes
+    // with a body, an upload, a download, a refusal, and the sign-out thread.
+    clearServerLog();
+    std::wstring token = signInToken(testLogin, testPassword);
+    HttpRequest me = requestTo(L"/api/me");
+    me.token = token;
+    CHECK(outcomeOfRequest(me) == L"ok");
+    // (Not a 204: after one of those Wine opens a new connection.)
+    statusFault("/api/probe/write", 201, "{}");
+    HttpRequest write = requestTo(L"/api/probe/write", L"POST");
+    write.body = "{}";
+    CHECK(outcomeOfRequest(write) == L"ok");
+    statusFault("/api/probe/write", 200, "{}");
+    write.method = L"PATCH";
+    CHECK(outcomeOfRequest(write) == L"ok");
+    statusFault("/api/probe/upload", 201, "{}");
+    HttpRequest upload = requestTo(L"/api/probe/upload", L"POST");
+    upload.uploadPath = folder.file(L"up.txt");
+    CHECK(outcomeOfRequest(upload) == L"ok");
+    statusFault("/api/probe/file", 200, "file bytes");
+    HttpRequest download = requestTo(L"/api/probe/file");
+    download.downloadPath = folder.file(L"down.bin");
+    CHECK(outcomeOfRequest(download) == L"ok");
+    statusFault("/api/probe/missing", 404, "{\"error\":\"Нет такого\"}");
+    CHECK(outcomeOfRequest(requestTo(L"/api/probe/missing")) == L"user:Нет такого");
+    startSignOutRequest(token, testServer());
+    std::vector<LoggedRequest> log;
+    for (int i = 0; i < 100 && (log.empty() || log.back().path != L"/api/auth/logout"); ++i) {
+        Sleep(50);
+        log = serverLog();
+    }
+
+    CHECK(httpSessionsOpened.load() - opened == 1);
+    REQUIRE(log.size() == 8);
+    CHECK(log.back().path == L"/api/auth/logout");
+    for (const LoggedRequest& entry : log) {
+        CAPTURE(toUtf8(entry.method + L" " + entry.path));
+        CHECK(entry.connection == log[0].connection);
+    }
+}
+
+TEST_CASE("a named proxy carries requests to other hosts and never to this machine; its 407 fails as network") {
+    REQUIRE_TEST_SERVER();
+    ServerSession session;
+    Relay proxy;
+    startRelay(proxy, 0);
+    struct Restore {
+        Relay& proxy;
+        ~Restore() {
+            stopRelay(proxy);
+            useHttpProxy(ProxyChoice());
+        }
+    } restore{proxy};
+    addRelayRule(proxy, RelayRule{"CONNECT", "",
+                                  "HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic "
+                                  "realm=\"kesta\"\r\nContent-Length: 0\r\nConnection: close\r\n\r\n",
+                                  -1, -1});
+    useHttpProxy(ProxyChoice{ProxyChoice::Named, relayUrl(proxy)});
+    HttpRequest remote = requestTo(L"/api/lines");
+    remote.serverUrl = L"https://support.kesta.invalid";
+    CHECK(outcomeOfRequest(remote) == L"failure:network");
+    std::vector<std::string> heads = relayHeads(proxy);
+    REQUIRE(heads.size() == 1);
+    CHECK(heads[0].rfind("CONNECT support.kesta.invalid:443 HTTP/1.1\r\n", 0) == 0);
+
+    // This machine directly: the test server over plain HTTP, and HTTPS to
+    // the same port (which fails by itself, the server speaking plain HTTP).
+    CHECK(outcomeOfRequest(requestTo(L"/api/lines")).rfind(L"user:", 0) == 0);
+    HttpRequest localTls = requestTo(L"/api/lines");
+    localTls.serverUrl = L"https://localhost:" + serverPort();
+    CHECK(outcomeOfRequest(localTls) == L"failure:network");
+    CHECK(logHasPath(serverLog(), L"/api/lines"));
+
+    // No proxy, or an address that names no plain-HTTP proxy: the proxy
+    // hears nothing more.
+    useHttpProxy(ProxyChoice{ProxyChoice::Direct, L""});
+    CHECK(outcomeOfRequest(remote) == L"failure:network");
+    const std::wstring https = L"https://127.0.0.1:" + std::to_wstring(proxy.port);
+    for (std::wstring url : {https, std::wstring(L"proxy.example:3128")}) {
+        useHttpProxy(ProxyChoice{ProxyChoice::Named, url});
+        CHECK_MESSAGE(outcomeOfRequest(remote) == L"failure:address", toUtf8(url));
+    }
+    CHECK(relayHeads(proxy).size() == 1);
 }
 
 TEST_CASE("the UI-thread diagnostic is raised only by a request on that thread") {

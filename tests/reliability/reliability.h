@@ -1,9 +1,10 @@
 // The reliability suite's tools: the table of what was tried and what held, a
-// real main window driven with real worker threads against the local server,
-// a relay that can refuse, cut or answer in the server's place, and the
-// process counters the long runs watch.
+// real main window driven with real worker threads against the local server
+// (directly or through the network tests' relay), and the process counters
+// the long runs watch.
 #pragma once
 #include "../net/net_support.h"
+#include "../net/relay.h"
 
 #include "net/jobs.h"
 #include "ui/main/state.h"
@@ -69,46 +70,6 @@ std::string utf8(const std::wstring& text);
 // The build folder (where kesta.exe lies), as a Windows path.
 std::wstring buildFolder();
 unsigned long long nowMs();
-
-// ----- the relay ----------------------------------------------------------------
-
-// A TCP relay on 127.0.0.1 in front of the local server: the window talks to
-// the relay, which passes each exchange on unless told otherwise. Every
-// forwarded exchange is made to close its connection, so one connection
-// carries one request and rules can be matched by the request line.
-struct RelayRule {
-    std::string method;     // empty: any
-    std::string pathPrefix; // request target prefix
-    std::string canned;     // when not empty: these bytes are the whole reply
-    long long cutAfterBodyBytes = -1;  // >= 0: reset both sides after this much request body
-    int count = 1;          // -1: every time
-};
-
-struct Relay {
-    int upstreamPort = 0;
-    int port = 0;
-    std::atomic<SOCKET> listener{INVALID_SOCKET};
-    std::thread acceptor;
-    std::mutex lock;
-    std::vector<RelayRule> rules;
-    std::vector<std::string> heads;  // every request head received, as sent
-    std::vector<std::thread> connections;
-    std::atomic<bool> stopping{false};
-};
-
-// Starts a relay to upstreamPort (0: no upstream; every request must then be
-// answered by a canned rule, or it is closed unanswered).
-void startRelay(Relay& relay, int upstreamPort);
-// Stops listening: connections are refused until resumeRelay.
-void pauseRelay(Relay& relay);
-void resumeRelay(Relay& relay);
-void stopRelay(Relay& relay);
-void addRelayRule(Relay& relay, const RelayRule& rule);
-void clearRelayRules(Relay& relay);
-std::vector<std::string> relayHeads(Relay& relay);
-std::wstring relayUrl(const Relay& relay, const wchar_t* host = L"127.0.0.1");
-// A complete HTTP reply with a close of the connection.
-std::string httpReply(int status, const std::string& body, const char* contentType = "application/json");
 
 // ----- the live window ------------------------------------------------------------
 

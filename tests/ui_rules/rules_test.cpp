@@ -227,6 +227,12 @@ TEST_CASE("command line") {
     CHECK(c.readStdin);
     c = scanCommandLine({L"--message-moderation-self-test"});
     CHECK_FALSE(c.selfTest);
+    CHECK(c.proxy.kind == ProxyChoice::System);
+    c = scanCommandLine({L"--proxy", L"none"});
+    CHECK(c.proxy.kind == ProxyChoice::Direct);
+    c = scanCommandLine({L"--proxy", L"none", L"--proxy", L"http://proxy.example:3128", L"--proxy"});
+    CHECK(c.proxy.kind == ProxyChoice::Named);
+    CHECK(c.proxy.url == L"http://proxy.example:3128");
     CHECK(markerFor(4294967295u) == L"Проверка нативного клиента 4294967295");
 }
 

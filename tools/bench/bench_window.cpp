@@ -17,6 +17,16 @@
 //   versions, so every refresh replaces the transcript. Private bytes (and,
 //   since Wine reports those as 0, the working set), handles and threads
 //   after the first refresh and after the last.
+//
+// bench_window slowlink SERVER ROUNDS shared|own-session|own-connection
+//   The same window with its real workers and transport against SERVER (the
+//   local server with TLS behind a slow relay): signs in, opens the first
+//   room, then times ROUNDS periodic refreshes and ROUNDS sends, each with
+//   the refresh that follows it, from the job's start to the arrival of its
+//   (last) result on the window thread. The third argument chooses how the
+//   transport comes by its session (shared: the program's way; the others:
+//   as before it kept one). Prints per row the median, the requests each job
+//   made and the connections the row opened, from the server's request log.
 #include "replies.h"
 #include "timing.h"
 
@@ -359,9 +369,10 @@ void control(const std::wstring& server, const std::wstring& path, const std::st
     sendHttpRequest(request);
 }
 
-int dayPart(const std::wstring& server, int count) {
+// The window with its periodic refresh stopped, signed in as the demo
+// operator through its real workers, the first room open.
+bool signInLive(Window& w, const std::wstring& server) {
     prepareClasses();
-    Window w;
     create(w, server);
     KillTimer(w.window, 1);
     KillTimer(w.window, 2);
@@ -377,8 +388,14 @@ int dayPart(const std::wstring& server, int count) {
     }
     if (!waitIdle(w, 30) || w.state.selectedId.empty()) {
         std::printf("{\"error\": \"could not sign in and open a room\"}\n");
-        return 1;
+        return false;
     }
+    return true;
+}
+
+int dayPart(const std::wstring& server, int count) {
+    Window w;
+    if (!signInLive(w, server)) return 1;
     const std::string pages[2] = {historyReply(200, 1), historyReply(200, 2)};
     std::string faultPath = "/api/rooms/" + toUtf8(w.state.selectedId) + "/messages";
     auto serve = [&](int version) {
@@ -426,12 +443,118 @@ int dayPart(const std::wstring& server, int count) {
     return 0;
 }
 
+// --- over a slow link ----------------------------------------------------------
+
+// Runs the window's loop until the `results`-th WM_NET_RESULT from now has
+// arrived and no job runs any more; returns the arrival time of that result,
+// or 0 when it did not come in time.
+double arrivalOfResult(Window& w, int results, double seconds) {
+    double end = secondsNow() + seconds;
+    double arrived = 0;
+    int seen = 0;
+    while (seen < results || w.state.busy) {
+        if (secondsNow() > end) return 0;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) continue;
+            if (msg.message == WM_NET_RESULT && ++seen == results) arrived = secondsNow();
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+    return arrived;
+}
+
+std::string controlRequest(const std::wstring& server, const wchar_t* method, const std::wstring& path) {
+    HttpRequest request;
+    request.serverUrl = server;
+    request.method = method;
+    request.path = path;
+    return sendHttpRequest(request);
+}
+
+// What the server's log holds since it was last cleared: the requests and
+// the connections they came on that were opened after `before`.
+struct LogCount {
+    int requests = 0;
+    int newConnections = 0;
+    int lastConnection = 0;
+};
+
+LogCount countLog(const std::wstring& server, int before) {
+    JsonValue doc = parse(controlRequest(server, L"GET", L"/__test/log"));
+    LogCount count;
+    count.lastConnection = before;
+    for (JsonIndex entry : arrayElements(doc, 0)) {
+        int connection = memberInt(doc, entry, "connection");
+        ++count.requests;
+        if (connection > count.lastConnection) {
+            ++count.newConnections;
+            count.lastConnection = connection;
+        }
+    }
+    return count;
+}
+
+int slowLinkPart(const std::wstring& server, int rounds, const std::string& use) {
+    if (use == "own-session") httpSessionUse = SessionUse::OwnSession;
+    else if (use == "own-connection") httpSessionUse = SessionUse::OwnConnection;
+    else if (use != "shared") {
+        std::printf("{\"error\": \"unknown session use %s\"}\n", use.c_str());
+        return 1;
+    }
+    Window w;
+    if (!signInLive(w, server)) return 1;
+    // The connections sign-in opened are not the rows'.
+    int lastConnection = countLog(server, 0).lastConnection;
+    struct Row {
+        const char* name;
+        int results;  // a send's result, then its refresh's
+    };
+    for (Row row : {Row{"refresh", 1}, Row{"send", 2}}) {
+        controlRequest(server, L"POST", L"/__test/log/clear");
+        std::vector<double> times;
+        for (int i = 0; i < rounds; ++i) {
+            // Not back to back: the periodic refresh comes every few seconds.
+            Sleep(500);
+            pump();
+            std::wstring text;
+            double start = secondsNow();
+            if (row.results == 1) {
+                refreshNow(w.state);
+            } else {
+                text = L"Медленная линия " + std::to_wstring(i) + L" " + std::to_wstring(GetTickCount());
+                SetWindowTextW(w.state.composerEdit, text.c_str());
+                start = secondsNow();
+                SendMessageW(w.window, WM_COMMAND, MAKEWPARAM(ID_SEND, 0), 0);
+            }
+            double arrived = arrivalOfResult(w, row.results, 30);
+            if (arrived == 0 || (!text.empty() && w.state.shownTranscript.find(text) == std::wstring::npos)) {
+                std::printf("{\"error\": \"a %s over the slow link did not come back whole\"}\n", row.name);
+                return 1;
+            }
+            times.push_back(arrived - start);
+        }
+        LogCount count = countLog(server, lastConnection);
+        lastConnection = count.lastConnection;
+        printRecord("slowlink", row.name,
+                    {{"seconds", median(times)},
+                     {"requests", static_cast<double>(count.requests) / rounds},
+                     {"connections", static_cast<double>(count.newConnections)},
+                     {"rounds", static_cast<double>(rounds)}});
+    }
+    DestroyWindow(w.window);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "refresh") return refreshPart(argc > 2 ? std::atoi(argv[2]) : 9);
     if (mode == "day" && argc > 3) return dayPart(toUtf16(argv[2]), std::atoi(argv[3]));
-    std::printf("usage: bench_window refresh ROUNDS | day SERVER COUNT\n");
+    if (mode == "slowlink" && argc > 4) return slowLinkPart(toUtf16(argv[2]), std::atoi(argv[3]), argv[4]);
+    std::printf("usage: bench_window refresh ROUNDS | day SERVER COUNT | slowlink SERVER ROUNDS USE\n");
     return 2;
 }

@@ -21,17 +21,25 @@ import threading
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(ROOT, "tools", "testing"))
+from relay import Relay  # noqa: E402
+
 MIB = 1024 * 1024
 UPLOAD_BYTES = 100000000
+# The slow link: its round trip, and the ways the transport comes by its
+# session, the old ones first.
+RTT = 0.050
+SESSION_USES = ("own-session", "own-connection", "shared")
 
 
 def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def wine(args, stdin=None, timeout=900):
+def wine(args, stdin=None, timeout=900, env=None):
     """Runs a program under Wine; returns its JSON records."""
-    proc = subprocess.run(["wine"] + args, input=stdin, capture_output=True, timeout=timeout)
+    proc = subprocess.run(["wine"] + args, input=stdin, capture_output=True, timeout=timeout,
+                          env=dict(os.environ, **(env or {})))
     records = []
     for line in proc.stdout.decode("utf-8", "replace").splitlines():
         line = line.strip()
@@ -48,12 +56,14 @@ def wine(args, stdin=None, timeout=900):
 
 
 class Server:
-    """The local support server with demo data and test controls."""
+    """The local support server with demo data and test controls (over TLS
+    with tls=(certificate, key))."""
 
-    def __init__(self):
+    def __init__(self, tls=None):
         self.proc = subprocess.Popen(
             [sys.executable, os.path.join(ROOT, "tools/server/server.py"), "--port", "0", "--data", "demo",
-             "--test-controls"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+             "--test-controls"] + (["--tls", tls[0], tls[1]] if tls else []),
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         line = self.proc.stdout.readline().decode().split()
         if len(line) != 2 or line[0] != "PORT":
             raise RuntimeError("the local server did not start")
@@ -66,55 +76,6 @@ class Server:
             self.proc.wait(timeout=20)
         except subprocess.TimeoutExpired:
             self.proc.kill()
-
-
-class CountingProxy:
-    """Forwards 127.0.0.1 connections to the server, counting bytes both ways."""
-
-    def __init__(self, target_port):
-        self.target_port = target_port
-        self.bytes = 0
-        self.lock = threading.Lock()
-        self.listener = socket.socket()
-        self.listener.bind(("127.0.0.1", 0))
-        self.listener.listen(16)
-        self.port = self.listener.getsockname()[1]
-        threading.Thread(target=self._accept, daemon=True).start()
-
-    def _accept(self):
-        while True:
-            try:
-                client, _ = self.listener.accept()
-            except OSError:
-                return
-            upstream = socket.create_connection(("127.0.0.1", self.target_port))
-            for a, b in ((client, upstream), (upstream, client)):
-                threading.Thread(target=self._pipe, args=(a, b), daemon=True).start()
-
-    def _pipe(self, source, sink):
-        try:
-            while True:
-                data = source.recv(65536)
-                if not data:
-                    break
-                with self.lock:
-                    self.bytes += len(data)
-                sink.sendall(data)
-        except OSError:
-            pass
-        finally:
-            for s in (source, sink):
-                try:
-                    s.shutdown(socket.SHUT_RDWR)
-                except OSError:
-                    pass
-
-    def count(self):
-        with self.lock:
-            return self.bytes
-
-    def close(self):
-        self.listener.close()
 
 
 def by_case(records):
@@ -203,6 +164,37 @@ def part_day(bench, server, count):
     return wine([os.path.join(bench, "bench_window.exe"), "day", server.url, str(count)], timeout=1800)[0]
 
 
+def part_slow_link(build, bench, rounds, data_dir):
+    """The window's refresh and send over a slow link: the local server with
+    TLS behind a relay holding each piece half a round trip each way, its
+    throw-away authority trusted in the benchmark's own Wine prefix while the
+    part runs. One process per way of coming by the session, the old ones
+    first, so Wine's process-wide pool of connections carries nothing over."""
+    folder = os.path.join(data_dir, "tls")
+    subprocess.run(["bash", os.path.join(ROOT, "tools/server/make_cert.sh"), folder], check=True,
+                   stdout=subprocess.DEVNULL)
+    trust = os.path.join(build, "tests", "test_net.exe")
+
+    def step(name):
+        wine([trust, "--test-case=TLS step", "--no-skip"],
+             env={"KESTA_TLS_STEP": name, "KESTA_TLS_CA": windows_path(os.path.join(folder, "ca.crt"))})
+
+    step("untrust")
+    step("trust")
+    server = Server(tls=(os.path.join(folder, "localhost.crt"), os.path.join(folder, "localhost.key")))
+    relay = Relay(server.port, delay=RTT / 2, first_delay=RTT)
+    try:
+        results = {}
+        for use in SESSION_USES:
+            results[use] = by_case(wine([os.path.join(bench, "bench_window.exe"), "slowlink",
+                                         "https://localhost:%d" % relay.port, str(rounds), use]))
+        return results
+    finally:
+        relay.close()
+        server.stop()
+        step("untrust")
+
+
 def process_cpu_seconds(pid):
     with open("/proc/%d/stat" % pid) as f:
         fields = f.read().rsplit(")", 1)[1].split()
@@ -228,7 +220,7 @@ def find_client_pid(started_after):
 
 
 def part_idle(build, server, seconds):
-    proxy = CountingProxy(server.port)
+    proxy = Relay(server.port)
     started = time.time()
     proc = subprocess.Popen(["wine", os.path.join(build, "kesta.exe"), "--server",
                              "http://127.0.0.1:%d" % proxy.port, "--login-stdin"],
@@ -381,6 +373,21 @@ def build_table(results):
     i = results["idle"]
     t.add("staying open", "idle minute, signed in, refresh every 4 s (measured %.0f s)" % i["seconds"],
           "%.1f KB network, %.2f s CPU per minute" % (i["bytes"] / 1000, i["cpu"]), "", "", "(reported)")
+    slow = results["slow"]
+    for case, label in (("refresh", "periodic refresh (list, history, read mark)"),
+                        ("send", "a send and the refresh after it")):
+        new, old, pooled = (slow[use][case] for use in ("shared", "own-session", "own-connection"))
+        requests = int(round(new["requests"]))
+        floor = RTT * requests
+        ratio = new["seconds"] / floor
+        t.add("slow link, 50 ms round trip, HTTPS", "%s: job start to result on the window thread" % label,
+              "%s; %d connections opened by %d jobs" % (ms(new["seconds"]), new["connections"], new["rounds"]),
+              "floor %d round trips %s; before, the old transport %s (%d connections), the same with Windows' "
+              "per-session pool %s (%d connections)" % (
+                  requests, ms(floor), ms(old["seconds"]), old["connections"], ms(pooled["seconds"]),
+                  pooled["connections"]),
+              "%.2f× floor (before %.2f×, %.2f×)" % (ratio, old["seconds"] / floor, pooled["seconds"] / floor),
+              "≤ 1.5× floor", ratio <= 1.5)
     return t
 
 
@@ -444,7 +451,21 @@ threads with a tool-help snapshot. The day
 of refreshes runs the real workers and transport against the local server,
 the room's history served as a 200-message page alternating between two
 versions. The idle minute runs `kesta.exe` signed in as the demo operator,
-its traffic counted by a forwarding proxy, CPU time from the Wine process.
+its traffic counted by a forwarding relay, CPU time from the Wine process.
+The slow link puts a relay (`tools/testing/relay.py`) in front of the local
+server with TLS: it holds every piece of traffic half a round trip (25 ms)
+in each direction and the first piece of each new connection a round trip
+more, for the TCP handshake; the authority of the server's throw-away
+certificate is trusted in the benchmark's own Wine prefix while the part
+runs. A real window with its real workers and transport, signed in as the
+demo operator with the first room open, times each job from its start to
+the arrival of its result on the window thread (a send: to its refresh's
+result); the floor is one round trip per request the job made. Before: the
+same window with the transport as it was, a session of each request's own,
+and that with each connection closed after its request, which is what
+Windows does when a session is closed (Wine keeps its pool of connections
+for the whole process, so the old transport reuses connections here). The
+connections are counted in the server's log.
 """.format(date=now, machine=machine(), command=command, table=table.markdown(), met=table.met,
            missed=table.missed, load=load)
     with open(os.path.join(ROOT, "BENCHMARKS.md"), "w", encoding="utf-8") as f:
@@ -471,6 +492,8 @@ def main():
                                                                                    100 if quick else 2000))),
             ("staying open: idle minute", lambda: results.__setitem__("idle", part_idle(build, server,
                                                                                        15 if quick else 60))),
+            ("slow link", lambda: results.__setitem__("slow", part_slow_link(build, bench, 3 if quick else 12,
+                                                                              data_dir))),
         ]
         for name, step in steps:
             began = time.time()

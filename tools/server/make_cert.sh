@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes a throw-away test certificate authority and a certificate for
-# "localhost" (and 127.0.0.1) signed by it, for running the local support
-# server with --tls. Nothing made here is secret or meant to be kept.
+# "localhost" (and 127.0.0.1, and "support.kesta.invalid", a name only a test
+# proxy knows) signed by it, for running the local support server with --tls.
+# Nothing made here is secret or meant to be kept.
 #
 #   tools/server/make_cert.sh DIR
 #
@@ -26,7 +27,7 @@ cat > localhost.ext <<'EXT'
 basicConstraints=CA:FALSE
 keyUsage=critical,digitalSignature,keyEncipherment
 extendedKeyUsage=serverAuth
-subjectAltName=DNS:localhost,IP:127.0.0.1
+subjectAltName=DNS:localhost,IP:127.0.0.1,DNS:support.kesta.invalid
 EXT
 openssl x509 -req -in localhost.csr -CA ca.crt -CAkey ca.key -CAcreateserial -days 2 -sha256 \
   -extfile localhost.ext -out localhost.crt 2>/dev/null

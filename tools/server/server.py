@@ -11,10 +11,12 @@ test-control API under "/__test/".
 """
 import argparse
 import html
+import itertools
 import json
 import os
 import re
 import signal
+import socket
 import ssl
 import sys
 import threading
@@ -223,6 +225,8 @@ def find_route(method, path):
 
 
 def make_handler(store, log, faults, options):
+    connections = itertools.count(1)
+
     class Handler(BaseHTTPRequestHandler):
         protocol_version = "HTTP/1.1"
         server_version = "KestaLocalSupport/1.0"
@@ -232,6 +236,13 @@ def make_handler(store, log, faults, options):
         # ----- plumbing --------------------------------------------------
         def setup(self):
             BaseHTTPRequestHandler.setup(self)
+            # One handler per connection: the log tells which requests shared one.
+            self.connection_number = next(connections)
+            # A reply's head and body go out in separate writes; held back for
+            # the client's acknowledgement of the head, the body of every
+            # reply after the first on a kept connection would wait for the
+            # client's delayed ACK.
+            self.connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
             if isinstance(self.connection, ssl.SSLSocket):
                 self.connection.do_handshake()
 
@@ -368,7 +379,7 @@ def make_handler(store, log, faults, options):
             for name, value in self.headers.items():
                 headers[name] = headers[name] + ", " + value if name in headers else value
             record = {"method": self.command, "path": self.path, "headers": headers,
-                      "bodyLength": self.body_read, "body": None}
+                      "bodyLength": self.body_read, "body": None, "connection": self.connection_number}
             if self.body_read <= LOG_BODY_LIMIT:
                 record["body"] = bytes(self.body_head).decode("utf-8", errors="replace")
             log.add(record)
@@ -621,7 +632,9 @@ def make_handler(store, log, faults, options):
             if kind == "status":
                 status = int(fault.get("status", 500))
                 body = str(fault.get("body", "")).encode("utf-8")
-                self.send_reply(Reply(status, body=body, content_type=fault.get("contentType", JSON_TYPE)))
+                headers = [(str(name), str(value)) for name, value in fault.get("headers", [])]
+                self.send_reply(Reply(status, body=body, content_type=fault.get("contentType", JSON_TYPE),
+                                      headers=headers))
                 return
             if kind == "redirect":
                 status = int(fault.get("status", 302))
