@@ -1,10 +1,18 @@
 #include "text/secret.h"
 
+#ifdef _WIN32
 #include <windows.h>
+#endif
 
 void wipeSecret(void* data, size_t size) {
     if (!data || size == 0) return;
+#ifdef _WIN32
     SecureZeroMemory(data, size);
+#else
+    // Stores through a volatile pointer, which the compiler must keep.
+    volatile unsigned char* bytes = static_cast<volatile unsigned char*>(data);
+    for (size_t i = 0; i < size; ++i) bytes[i] = 0;
+#endif
 }
 
 void wipeSecret(std::string& text) {
