@@ -5,18 +5,7 @@
 #include <windows.h>
 #include <atomic>
 #include <string>
-
-struct HttpRequest {
-    std::wstring serverUrl;
-    std::wstring token;
-    std::wstring method;
-    std::wstring path;
-    std::string body;
-    std::wstring uploadPath;
-    std::wstring downloadPath;
-};
-
-typedef std::string HttpReply;
+#include "net/http_request.h"
 
 // Set when a request ever runs on the UI thread; a self-test then fails.
 extern std::atomic<bool> networkOnUiThread;
