@@ -99,8 +99,9 @@ void checkOutside(const JsonValue& doc, JsonIndex i) {
 void checkIndex(const JsonValue& doc, const JsonValue& walked, JsonIndex i) {
     const JsonIndex count = static_cast<JsonIndex>(doc.tokens.size());
     const JsonToken& t = doc.tokens[static_cast<size_t>(i)];
-    // The root of a long document is read, not compared byte for byte again.
-    const bool small = t.end - t.start <= 65536;
+    // Containers hold each other: their raw text is compared only while
+    // short, or every level of a deep document would convert it all again.
+    const bool small = t.end - t.start <= (t.type == JSMN_STRING || t.type == JSMN_PRIMITIVE ? 65536 : 512);
     const std::string raw = small ? rawBytes(doc, i) : std::string();
 
     const std::wstring text = stringAt(doc, i);
@@ -210,12 +211,12 @@ void checkEveryLookup(const JsonValue& doc, JsonIndex from) {
     for (JsonIndex outside : {JsonIndex(-1), JsonIndex(-2), count, count + 1, JsonIndex(INT32_MIN), JsonIndex(INT32_MAX)})
         checkOutside(doc, outside);
     std::vector<char> seen(static_cast<size_t>(count), 0);
-    size_t budget = 1500;
+    size_t budget = 600;
     descend(doc, walked, from, seen, budget);
     // Values no reader reaches from there (keys, a lenient text's stray
     // values), up to the same budget; a long table is sampled evenly.
-    const JsonIndex step = (count - from) / 1500 + 1;
-    budget = 1500;
+    const JsonIndex step = (count - from) / 600 + 1;
+    budget = 600;
     for (JsonIndex i = from; i < count; i += step)
         if (!seen[static_cast<size_t>(i)] && budget-- > 0) checkIndex(doc, walked, i);
     checkIndex(doc, walked, count - 1);
