@@ -3,60 +3,53 @@
 namespace {
 const unsigned replacement = 0xFFFD;
 
-// Writes one unit, or only counts it when the output is full or absent.
-struct Units {
-    wchar_t* out;
+// Writes one unit (or byte), or only counts it when the output is full or
+// absent.
+template <typename Unit>
+struct Output {
+    Unit* out;
     int room;
     int length = 0;
     bool overflow = false;
-    void put(unsigned unit) {
+    void put(unsigned value) {
         if (room > 0) {
-            if (length < room) out[length] = static_cast<wchar_t>(unit);
+            if (length < room) out[length] = static_cast<Unit>(value);
             else overflow = true;
         }
         ++length;
     }
-    void putCode(unsigned code) {
-        if (code >= 0x10000) {
-            code -= 0x10000;
-            put(0xD800 + (code >> 10));
-            put(0xDC00 + (code & 0x3FF));
-        } else {
-            put(code);
-        }
-    }
+    int result() const { return overflow ? 0 : length; }
 };
+typedef Output<wchar_t> Units;
+typedef Output<char> Bytes;
 
-struct Bytes {
-    char* out;
-    int room;
-    int length = 0;
-    bool overflow = false;
-    void put(unsigned byte) {
-        if (room > 0) {
-            if (length < room) out[length] = static_cast<char>(byte);
-            else overflow = true;
-        }
-        ++length;
+void putUtf16(Units& units, unsigned code) {
+    if (code >= 0x10000) {
+        code -= 0x10000;
+        units.put(0xD800 + (code >> 10));
+        units.put(0xDC00 + (code & 0x3FF));
+    } else {
+        units.put(code);
     }
-    void putCode(unsigned code) {
-        if (code < 0x80) {
-            put(code);
-        } else if (code < 0x800) {
-            put(0xC0 | (code >> 6));
-            put(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            put(0xE0 | (code >> 12));
-            put(0x80 | ((code >> 6) & 0x3F));
-            put(0x80 | (code & 0x3F));
-        } else {
-            put(0xF0 | (code >> 18));
-            put(0x80 | ((code >> 12) & 0x3F));
-            put(0x80 | ((code >> 6) & 0x3F));
-            put(0x80 | (code & 0x3F));
-        }
+}
+
+void putUtf8(Bytes& bytes, unsigned code) {
+    if (code < 0x80) {
+        bytes.put(code);
+    } else if (code < 0x800) {
+        bytes.put(0xC0 | (code >> 6));
+        bytes.put(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        bytes.put(0xE0 | (code >> 12));
+        bytes.put(0x80 | ((code >> 6) & 0x3F));
+        bytes.put(0x80 | (code & 0x3F));
+    } else {
+        bytes.put(0xF0 | (code >> 18));
+        bytes.put(0x80 | ((code >> 12) & 0x3F));
+        bytes.put(0x80 | ((code >> 6) & 0x3F));
+        bytes.put(0x80 | (code & 0x3F));
     }
-};
+}
 }  // namespace
 
 // The replacement rules, as the system applies them (checked under Wine):
@@ -117,11 +110,11 @@ int portableUtf8ToUtf16(const char* bytes, int count, wchar_t* out, int room) {
             }
             code = (code << 6) | (b & 0x3F);
         }
-        if (complete) units.putCode(code);
+        if (complete) putUtf16(units, code);
         else units.put(replacement);
         i = j;
     }
-    return units.overflow ? 0 : units.length;
+    return units.result();
 }
 
 int portableUtf16ToUtf8(const wchar_t* text, int count, char* out, int room) {
@@ -130,19 +123,19 @@ int portableUtf16ToUtf8(const wchar_t* text, int count, char* out, int room) {
     for (int i = 0; i < count; ++i) {
         const unsigned long unit = static_cast<unsigned long>(text[i]);
         if (unit > 0xFFFF || (unit >= 0xDC00 && unit <= 0xDFFF)) {
-            bytes.putCode(replacement);
+            putUtf8(bytes, replacement);
         } else if (unit >= 0xD800 && unit <= 0xDBFF) {
             const unsigned long next = i + 1 < count ? static_cast<unsigned long>(text[i + 1]) : 0;
             if (next >= 0xDC00 && next <= 0xDFFF) {
-                bytes.putCode(0x10000 + ((static_cast<unsigned>(unit) - 0xD800) << 10) +
-                              (static_cast<unsigned>(next) - 0xDC00));
+                putUtf8(bytes, 0x10000 + ((static_cast<unsigned>(unit) - 0xD800) << 10) +
+                                   (static_cast<unsigned>(next) - 0xDC00));
                 ++i;
             } else {
-                bytes.putCode(replacement);
+                putUtf8(bytes, replacement);
             }
         } else {
-            bytes.putCode(static_cast<unsigned>(unit));
+            putUtf8(bytes, static_cast<unsigned>(unit));
         }
     }
-    return bytes.overflow ? 0 : bytes.length;
+    return bytes.result();
 }

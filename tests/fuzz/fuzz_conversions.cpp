@@ -39,6 +39,24 @@ std::wstring repaired(const std::wstring& text) {
 
 bool validUtf16(const std::wstring& text) { return repaired(text) == text; }
 
+// The stand-in conversion into a buffer of exactly the size it asks for,
+// which must give `expected`, and into one a unit smaller, which it must
+// refuse without writing past it.
+template <typename In, typename Out>
+void checkBuffers(int (*convert)(const In*, int, Out*, int), const std::basic_string<In>& input,
+                  const std::basic_string<Out>& expected) {
+    const int count = static_cast<int>(input.size());
+    const int length = convert(input.data(), count, nullptr, 0);
+    FUZZ_CHECK(static_cast<size_t>(length) == expected.size());
+    if (length == 0) return;
+    std::vector<Out> exact(static_cast<size_t>(length));
+    FUZZ_CHECK(convert(input.data(), count, exact.data(), length) == length);
+    FUZZ_CHECK(std::basic_string<Out>(exact.begin(), exact.end()) == expected);
+    if (length == 1) return;
+    std::vector<Out> shorter(static_cast<size_t>(length - 1));
+    FUZZ_CHECK(convert(input.data(), count, shorter.data(), length - 1) == 0);
+}
+
 void checkUtf8(const std::string& bytes) {
     const std::wstring wide = toUtf16(bytes);
     FUZZ_CHECK(validUtf16(wide));
@@ -57,19 +75,7 @@ void checkUtf8(const std::string& bytes) {
     FUZZ_CHECK(parseReply("[\"" + plain + "\"]", doc));
     FUZZ_CHECK(stringAt(doc, 1) == toUtf16(plain));
 
-    // The stand-in into buffers of exactly the size it asks for, and one less.
-    const int count = static_cast<int>(bytes.size());
-    const int length = portableUtf8ToUtf16(bytes.data(), count, nullptr, 0);
-    FUZZ_CHECK(static_cast<size_t>(length) == (bytes.empty() ? 0 : toUtf16(bytes).size()));
-    if (length > 0) {
-        std::vector<wchar_t> exact(static_cast<size_t>(length));
-        FUZZ_CHECK(portableUtf8ToUtf16(bytes.data(), count, exact.data(), length) == length);
-        FUZZ_CHECK(std::wstring(exact.begin(), exact.end()) == wide);
-        if (length > 1) {
-            std::vector<wchar_t> shorter(static_cast<size_t>(length - 1));
-            FUZZ_CHECK(portableUtf8ToUtf16(bytes.data(), count, shorter.data(), length - 1) == 0);
-        }
-    }
+    checkBuffers(portableUtf8ToUtf16, bytes, wide);
 }
 
 void checkWide(const std::wstring& wide) {
@@ -77,18 +83,7 @@ void checkWide(const std::wstring& wide) {
     FUZZ_CHECK(toUtf16(utf8) == repaired(wide));
     FUZZ_CHECK(toUtf8(toUtf16(utf8)) == utf8);
 
-    const int count = static_cast<int>(wide.size());
-    const int length = portableUtf16ToUtf8(wide.data(), count, nullptr, 0);
-    FUZZ_CHECK(static_cast<size_t>(length) == utf8.size());
-    if (length > 0) {
-        std::vector<char> exact(static_cast<size_t>(length));
-        FUZZ_CHECK(portableUtf16ToUtf8(wide.data(), count, exact.data(), length) == length);
-        FUZZ_CHECK(std::string(exact.begin(), exact.end()) == utf8);
-        if (length > 1) {
-            std::vector<char> shorter(static_cast<size_t>(length - 1));
-            FUZZ_CHECK(portableUtf16ToUtf8(wide.data(), count, shorter.data(), length - 1) == 0);
-        }
-    }
+    checkBuffers(portableUtf16ToUtf8, wide, utf8);
 
     // jsonQuote gives one string literal that reads back as the text, less
     // the control characters it drops.
