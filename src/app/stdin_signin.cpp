@@ -29,6 +29,7 @@ void applySignInInput(MainWindowState& s, std::string& input) {
         SetWindowTextW(s.passwordEdit, in.password.c_str());
         PostMessageW(s.window, WM_COMMAND, MAKEWPARAM(ID_SIGN_IN, 0), 0);
     } catch (...) {
+        // Start-up goes on without a sign-in; the window waits for the operator.
     }
 }
 
