@@ -17,8 +17,10 @@ import urllib.request
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 TARGETS = ("parse", "history", "replies", "signin_input", "conversions")
 
-# jsmn's known crash inputs and the hand-made shapes of the robustness tests.
-SHAPES = [b"{0}", b"{{}}", b"{0 0}0", b"{}:0", b'{""0}0', b"", b" ", b"{}", b"[]", b'{"login"}', b'{"a":1,"a":2}',
+# jsmn's known crash inputs, kept under names of their own.
+JSMN_CRASHES = [b"{0}", b"{{}}", b"{0 0}0", b"{}:0", b'{""0}0']
+# The hand-made shapes of the robustness tests.
+SHAPES = [b"", b" ", b"{}", b"[]", b'{"login"}', b'{"a":1,"a":2}',
           b'{"\\u0061":1}', b'{"id":42}', b'{"f":"true","g":True,"h":1}', b'{"n":3.9,"e":1e3,"s":"12"}',
           b'["\\uD83D\\uDE00","\\ud800"]', b'"x\\u00', b"[" * 200 + b"]" * 200, b'{"a":' * 100 + b"1" + b"}" * 100,
           b"[1:2:3]", b"\xff\xfe\x00abc", b'{"a":"\xd0\x96\xed\xa0\x80\xf4\x90\x80\x80"}', b"true", b"null 1 2",
@@ -62,10 +64,10 @@ class Server:
         self.process.wait()
 
 
-def write(out, target, data):
+def write(out, target, data, name=None):
     folder = os.path.join(out, target)
     os.makedirs(folder, exist_ok=True)
-    with open(os.path.join(folder, hashlib.sha1(data).hexdigest()), "wb") as f:
+    with open(os.path.join(folder, name or hashlib.sha1(data).hexdigest()), "wb") as f:
         f.write(data)
 
 
@@ -139,9 +141,11 @@ def main():
     capture(out, "demo", "operator")
     capture(out, "demo", "member", rooms_per_org=1)
     capture(out, "selftest", "selftest-admin", rooms_per_org=2)
-    for shape in SHAPES:
-        for target in TARGETS:
+    for target in TARGETS:
+        for shape in SHAPES:
             write(out, target, shape)
+        for number, crash in enumerate(JSMN_CRASHES, 1):
+            write(out, target, crash, "jsmn-crash-%d" % number)
     stdin_documents = [
         {"login": "selftest-admin", "password": "kesta"},
         {"login": "selftest-admin", "password": "kesta", "historyMarker": "history fixture probe 7f3a"},
