@@ -32,7 +32,7 @@ if [ ! -f $out/build.ninja ]; then
 fi
 cmake --build $out -- -j"$(nproc)" >$out/build.log 2>&1 || { cat $out/build.log; exit 1; }
 
-export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:symbolize=1}
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:symbolize=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 
 if [ $seed -eq 1 ]; then
