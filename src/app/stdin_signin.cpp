@@ -1,53 +1,36 @@
 #include "app/stdin_signin.h"
 #include "app/selftest.h"
 #include "app/startup.h"
-#include "text/json.h"
 #include "text/secret.h"
 #include "ui/main/ids.h"
 #include "ui/main/keyboard.h"
 #include <memory>
 #include <vector>
 
-void (*signInBufferReleased)(const char* data, size_t size) = nullptr;
-
-namespace {
-void wipe(char* data, size_t size) {
-    wipeSecret(data, size);
-    if (signInBufferReleased) signInBufferReleased(data, size);
-}
-}
-
 void applySignInInput(MainWindowState& s, std::string& input) {
-    // The document keeps its own copy of the text (it holds the password).
-    std::string text(input);
-    wipe(&input[0], input.size());
+    SignInInput in = readSignInInput(input, selfTest.moderationScenario, selfTest.actionsScenario, selfTest.historyScenario);
+    struct Wiper {
+        std::wstring& password;
+        ~Wiper() { wipeSecret(password); }
+    } wiper{in.password};
+    // Malformed input: no sign-in; the window waits for the operator.
+    if (!in.valid) return;
     try {
-        JsonValue doc = parse(std::move(text));
-        struct Wiper {
-            JsonValue& doc;
-            ~Wiper() { wipe(&doc.text[0], doc.text.size()); }
-        } wiper{doc};
-        // The lenient tokenizer takes plain words for a document of bare
-        // values; only an object is sign-in data.
-        if (doc.tokens.empty() || doc.tokens[0].type != JSMN_OBJECT) return;
         if (selfTest.moderationScenario) {
-            selfTest.moderationTarget = memberString(doc, 0, "moderationTarget");
-            selfTest.moderationRole = memberString(doc, 0, "moderationRole");
+            selfTest.moderationTarget = in.moderationTarget;
+            selfTest.moderationRole = in.moderationRole;
         }
         if (selfTest.actionsScenario) {
-            selfTest.replyTarget = memberString(doc, 0, "replyTarget");
-            selfTest.editTarget = memberString(doc, 0, "editTarget");
-            selfTest.forwardRoom = memberString(doc, 0, "forwardRoom");
+            selfTest.replyTarget = in.replyTarget;
+            selfTest.editTarget = in.editTarget;
+            selfTest.forwardRoom = in.forwardRoom;
         }
-        if (selfTest.historyScenario) markerText = memberString(doc, 0, "historyMarker");
-        SetWindowTextW(s.loginEdit, memberString(doc, 0, "login").c_str());
-        std::wstring password = memberString(doc, 0, "password");
-        SetWindowTextW(s.passwordEdit, password.c_str());
-        wipeSecret(password);
+        if (selfTest.historyScenario) markerText = in.historyMarker;
+        SetWindowTextW(s.loginEdit, in.login.c_str());
+        SetWindowTextW(s.passwordEdit, in.password.c_str());
         PostMessageW(s.window, WM_COMMAND, MAKEWPARAM(ID_SIGN_IN, 0), 0);
     } catch (...) {
-        // Malformed input: no sign-in; the window waits for the operator.
-        if (!text.empty()) wipe(&text[0], text.size());
+        // Start-up goes on without a sign-in; the window waits for the operator.
     }
 }
 
@@ -67,7 +50,7 @@ struct StdinRead {
     StdinRead(const StdinRead&) = delete;
     StdinRead& operator=(const StdinRead&) = delete;
     ~StdinRead() {
-        wipe(buffer.data(), buffer.size());
+        wipeSignInBuffer(buffer.data(), buffer.size());
         if (done) CloseHandle(done);
     }
 };
@@ -125,6 +108,6 @@ void readSignInFromStdin(MainWindowState& s) {
     if (!s.token.empty() || s.busy) return;
     if (!read->ok || read->got == 0) return;
     std::string input(read->buffer.data(), read->got);
-    wipe(read->buffer.data(), read->buffer.size());
+    wipeSignInBuffer(read->buffer.data(), read->buffer.size());
     applySignInInput(s, input);
 }

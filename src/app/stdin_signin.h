@@ -2,17 +2,14 @@
 // with "login", "password" and the self-test scenario inputs.
 #pragma once
 #include <string>
+#include "app/signin_input.h"
 #include "ui/main/state.h"
 
 // Applies an input document: scenario inputs by the active flags, then the
-// sign-in fields, then posts the sign-in command. Malformed input does
-// nothing further (values already taken stay). The buffer is wiped.
+// sign-in fields, then posts the sign-in command. Malformed input changes
+// nothing. The buffer is wiped.
 void applySignInInput(MainWindowState& state, std::string& input);
 
 // One read of at most 4096 bytes from standard input, then applySignInInput.
 // The read runs on a thread of its own; the window's messages flow meanwhile.
 void readSignInFromStdin(MainWindowState& state);
-
-// Test seam: called with each buffer just before it is released, so tests can
-// check that it holds only zero bytes.
-extern void (*signInBufferReleased)(const char* data, size_t size);

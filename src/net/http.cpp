@@ -1,7 +1,7 @@
 #include "net/http.h"
+#include "net/replies.h"
 
 #include "text/errors.h"
-#include "text/json.h"
 #include "text/secret.h"
 
 #include <objbase.h>
@@ -112,22 +112,6 @@ bool bodyComplete(HINTERNET request, unsigned long long received) {
                              WINHTTP_HEADER_NAME_BY_INDEX, &declared, &size, WINHTTP_NO_HEADER_INDEX))
         return true;
     return received == declared;
-}
-
-std::wstring refusalText(std::string body) {
-    std::wstring text;
-    try {
-        JsonValue doc = parse(std::move(body));
-        // The lenient tokenizer reads an HTML or plain-text error page as a run
-        // of bare values; that is no JSON reply either.
-        if (doc.tokens.empty() || doc.tokens[0].type == JsonKind::Primitive) throw TransportFailure("json");
-        text = memberString(doc, 0, "error");
-    } catch (const UserMessage&) {
-        throw;
-    } catch (...) {
-        throw UserMessage(refusedText);
-    }
-    return text;
 }
 
 }  // namespace
@@ -449,8 +433,6 @@ void receiveBody(HINTERNET call, const HttpRequest& request, bool toFile, ChunkB
 }
 
 }  // namespace
-
-HttpRequest::~HttpRequest() { wipeSecret(token); }
 
 HttpReply sendHttpRequest(const HttpRequest& request) {
     if (GetCurrentThreadId() == uiThreadId) networkOnUiThread.exchange(true);

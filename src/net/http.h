@@ -7,26 +7,7 @@
 #include <windows.h>
 #include <atomic>
 #include <string>
-
-// Each copy of a request wipes its token when it goes.
-struct HttpRequest {
-    std::wstring serverUrl;
-    std::wstring token;
-    std::wstring method;
-    std::wstring path;
-    std::string body;
-    std::wstring uploadPath;
-    std::wstring downloadPath;
-
-    HttpRequest() = default;
-    HttpRequest(const HttpRequest&) = default;
-    HttpRequest(HttpRequest&&) = default;
-    HttpRequest& operator=(const HttpRequest&) = default;
-    HttpRequest& operator=(HttpRequest&&) = default;
-    ~HttpRequest();
-};
-
-typedef std::string HttpReply;
+#include "net/http_request.h"
 
 // Set when a request ever runs on the UI thread; a self-test then fails.
 extern std::atomic<bool> networkOnUiThread;

@@ -1,6 +1,7 @@
 #include "net/jobs.h"
 
 #include "net/http.h"
+#include "net/replies.h"
 #include "net/requests.h"
 #include "text/errors.h"
 #include "text/json.h"
@@ -9,14 +10,6 @@
 #include <process.h>
 
 #include <memory>
-
-NetJob::~NetJob() {
-    wipeSecret(params[Slot::token]);
-    wipeSecret(params[Slot::password]);
-}
-
-// `value` is the token of a sign-in (an id otherwise: wiping it costs nothing).
-NetResult::~NetResult() { wipeSecret(value); }
 
 std::atomic<HWND> netResultWindow(nullptr);
 void (*signInExchangeReleased)(const char* data, size_t size) = nullptr;
@@ -41,7 +34,7 @@ std::wstring obtainToken(const NetJob& job) {
     WipeOnExit replyWipe{reply};
     JsonValue doc = parse(std::move(reply));
     WipeOnExit documentWipe{doc.text};
-    return memberString(doc, 0, "token");
+    return signInToken(doc);
 }
 
 void signIn(NetJob& job, NetResult& result) {
@@ -62,7 +55,7 @@ void refresh(const NetJob& job, NetResult& result) {
     } else {
         result.workItemJson = sendHttpRequest(workItemRequest(job));
         JsonValue doc = parse(std::string(result.workItemJson));
-        room = memberString(doc, findMember(doc, 0, "item"), "room_id");
+        room = workItemRoom(doc);
     }
     result.historyJson = sendHttpRequest(historyRequest(job, room));
     if (refreshMarksRead(job)) sendHttpRequest(readMarkRequest(job, room));
@@ -70,7 +63,7 @@ void refresh(const NetJob& job, NetResult& result) {
 
 void createWorkItem(const NetJob& job, NetResult& result) {
     JsonValue doc = parse(sendHttpRequest(actionRequest(job)));
-    result.value = memberString(doc, 0, "id");
+    result.value = createdId(doc);
 }
 
 void performRequests(NetJob& job, NetResult& result) {

@@ -2,8 +2,8 @@
 // functions of the job (method, path, body, upload and download paths). The
 // worker only decides the order; nothing here touches the network.
 #pragma once
-#include "net/http.h"
-#include "net/jobs.h"
+#include "net/http_request.h"
+#include "net/job_records.h"
 
 #include <string>
 

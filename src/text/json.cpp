@@ -189,6 +189,13 @@ bool decodeWellFormed(const char* bytes, size_t length, std::wstring& out, bool&
     out.resize(base + units);
     size_t n = base;
     bool backslash = false;
+    // The text may be a secret (a password, a token): what was decoded of it
+    // is wiped before the caller's conversion may move the string elsewhere.
+    auto fail = [&] {
+        wipeSecret(&out[base], units * sizeof(wchar_t));
+        out.resize(base);
+        return false;
+    };
     while (p < end) {
         const unsigned c = *p;
         if (c < 0x80) {
@@ -218,19 +225,12 @@ bool decodeWellFormed(const char* bytes, size_t length, std::wstring& out, bool&
             if (c == 0xF0) low = 0x90;
             if (c == 0xF4) high = 0x8F;
         } else {
-            out.resize(base);
-            return false;
+            return fail();
         }
-        if (static_cast<size_t>(end - p) <= more) {
-            out.resize(base);
-            return false;
-        }
+        if (static_cast<size_t>(end - p) <= more) return fail();
         for (unsigned k = 1; k <= more; ++k) {
             const unsigned b = p[k];
-            if (b < (k == 1 ? low : 0x80) || b > (k == 1 ? high : 0xBF)) {
-                out.resize(base);
-                return false;
-            }
+            if (b < (k == 1 ? low : 0x80) || b > (k == 1 ? high : 0xBF)) return fail();
             code = (code << 6) | (b & 0x3F);
         }
         p += more + 1;
@@ -391,7 +391,13 @@ bool appendStringAt(const JsonValue& doc, JsonIndex index, std::wstring& out) {
     const size_t base = out.size();
     bool escaped = false;
     if (!decodeWellFormed(doc.text.data() + first, last - first, out, escaped)) {
-        out += toUtf16(doc.text.substr(first, last - first));
+        // The copies the system's conversion needs are wiped like the text
+        // itself would be: a password or a token may be no well-formed UTF-8.
+        std::string bytes = doc.text.substr(first, last - first);
+        std::wstring converted = toUtf16(bytes);
+        wipeSecret(bytes);
+        out += converted;
+        wipeSecret(converted);
         escaped = true;
     }
     if (escaped) unescapeTail(out, base);

@@ -1,16 +1,24 @@
 #include "text/secret.h"
 
+#ifdef _WIN32
 #include <windows.h>
+#endif
 
 void wipeSecret(void* data, size_t size) {
     if (!data || size == 0) return;
+#ifdef _WIN32
     SecureZeroMemory(data, size);
+#else
+    // Stores through a volatile pointer, which the compiler must keep.
+    volatile unsigned char* bytes = static_cast<volatile unsigned char*>(data);
+    for (size_t i = 0; i < size; ++i) bytes[i] = 0;
+#endif
 }
+
+void (*secretWiped)(const void* data, size_t size) = nullptr;
 
 // The whole storage, not only the text now in it: a string that was moved
 // from, cleared or assigned a shorter text keeps the old bytes past its end.
-void (*secretWiped)(const void* data, size_t size) = nullptr;
-
 // The length stays: the text reads as that many zeros.
 void wipeSecret(std::string& text) {
     size_t length = text.size();

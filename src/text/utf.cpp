@@ -1,7 +1,11 @@
 #include "text/utf.h"
 #include "text/secret.h"
 
+#ifdef _WIN32
 #include <windows.h>
+#else
+#include "text/utf_codec.h"
+#endif
 
 #include <climits>
 
@@ -9,13 +13,33 @@
 // replies capped far below 2 GiB, so a larger input is treated like one the
 // system cannot convert: it gives an empty result rather than a cut one.
 
+namespace {
+// The system's conversions; a build without them (the native fuzzing build)
+// has the stand-in with the same call shape and replacement rules.
+int wideToUtf8(const wchar_t* text, int units, char* out, int room) {
+#ifdef _WIN32
+    return WideCharToMultiByte(CP_UTF8, 0, text, units, out, room, nullptr, nullptr);
+#else
+    return portableUtf16ToUtf8(text, units, out, room);
+#endif
+}
+
+int utf8ToWide(const char* bytes, int count, wchar_t* out, int room) {
+#ifdef _WIN32
+    return MultiByteToWideChar(CP_UTF8, 0, bytes, count, out, room);
+#else
+    return portableUtf8ToUtf16(bytes, count, out, room);
+#endif
+}
+}  // namespace
+
 std::string toUtf8(const std::wstring& text) {
     if (text.empty() || text.size() > static_cast<size_t>(INT_MAX)) return std::string();
     const int units = static_cast<int>(text.size());
-    const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), units, nullptr, 0, nullptr, nullptr);
+    const int length = wideToUtf8(text.data(), units, nullptr, 0);
     if (length <= 0) return std::string();
     std::string out(static_cast<size_t>(length), '\0');
-    const int written = WideCharToMultiByte(CP_UTF8, 0, text.data(), units, &out[0], length, nullptr, nullptr);
+    const int written = wideToUtf8(text.data(), units, &out[0], length);
     if (written <= 0) return std::string();
     out.resize(static_cast<size_t>(written));
     return out;
@@ -24,10 +48,10 @@ std::string toUtf8(const std::wstring& text) {
 std::wstring toUtf16(const std::string& bytes) {
     if (bytes.empty() || bytes.size() > static_cast<size_t>(INT_MAX)) return std::wstring();
     const int count = static_cast<int>(bytes.size());
-    const int length = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), count, nullptr, 0);
+    const int length = utf8ToWide(bytes.data(), count, nullptr, 0);
     if (length <= 0) return std::wstring();
     std::wstring out(static_cast<size_t>(length), L'\0');
-    const int written = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), count, &out[0], length);
+    const int written = utf8ToWide(bytes.data(), count, &out[0], length);
     if (written <= 0) return std::wstring();
     out.resize(static_cast<size_t>(written));
     return out;

@@ -116,7 +116,7 @@ TEST_CASE("message operations") {
 
     NetJob react = jobOf(NetJobKind::ReactToMessage);
     react.params[Slot::messageId] = L"m5";
-    react.params[Slot::actionOrEmoji] = L"\U0001F44D";
+    react.params[Slot::actionOrEmoji] = L"\xD83D\xDC4D";  // U+1F44D as its surrogate pair
     CHECK(actionRequest(react).method == L"POST");
     CHECK(actionRequest(react).path == L"/api/messages/m5/reaction");
     CHECK(actionRequest(react).body == "{\"emoji\":\"\xF0\x9F\x91\x8D\"}");

@@ -7,6 +7,7 @@
 #include "app/stdin_signin.h"
 #include "net/http.h"
 #include "net/jobs.h"
+#include "text/secret.h"
 #include "ui/main/ids.h"
 
 #include <malloc.h>
@@ -408,4 +409,34 @@ TEST_CASE("after a sign-in through the window and a sign-out, no memory of the p
     });
     HOLDS(row, signedOut);
     resetData();
+}
+
+TEST_CASE("a password that is no well-formed UTF-8 leaves no copy of its text behind") {
+    TableRow row("secrets", "sign-in input whose unique password ends in a byte that is no UTF-8 (the text's own "
+                 "decoder gives it to the system's conversion), read and wiped as the window does; every committed "
+                 "private page of the process scanned",
+                 "the password, as UTF-8 or UTF-16, nowhere: no live block, no released one");
+    Secret password = uniquePassword();
+    // Room for all of it at once: growing would leave a copy behind. The
+    // unique part comes after a plain one: a released block's first bytes
+    // become the heap's own links, which would hide a copy at its start.
+    const std::string plain(40, 'p');
+    std::string input;
+    input.reserve(160);
+    input += "{\"login\":\"x\",\"password\":\"" + plain;
+    for (size_t i = 0; i < password.size(); ++i) input += static_cast<char>(password.at(i));
+    input += "\xff\"}";
+    std::vector<Hit> hits;
+    hits.reserve(16);
+    SignInInput in = readSignInInput(input, false, false, false);
+    const bool valid = in.valid;
+    const size_t length = in.password.size();
+    wipeSecret(in.password);
+    // At once: anything allocated before the scan may take a released block.
+    scanPrivateMemory(password, hits);
+    HOLDS(row, valid);
+    HOLDS(row, length == plain.size() + password.size() + 1);
+    row.note = "password: " + describe(hits);
+    MESSAGE(row.note);
+    HOLDS(row, hits.empty());
 }

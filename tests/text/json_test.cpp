@@ -205,7 +205,7 @@ TEST_CASE("stringAt decodes strings and gives raw text of containers") {
     CHECK(memberString(d, 0, "id").empty());
     CHECK(memberInt(d, 0, "id") == 42);
     CHECK(memberString(d, 0, "s") == L"a\nb\rc\td\be\ff\"g\\h/i");
-    CHECK(memberString(d, 0, "smile") == L"\U0001F600");
+    CHECK(memberString(d, 0, "smile") == L"\xD83D\xDE00");
     CHECK(toUtf8(memberString(d, 0, "smile")) == "\xf0\x9f\x98\x80");
     CHECK(memberString(d, 0, "lone") == std::wstring{L'x', wchar_t(0xD800), L'y'});
     CHECK(memberString(d, 0, "zero") == std::wstring(1, L'\0'));

@@ -4,11 +4,16 @@
 
 #include "text/json.h"
 #include "text/utf.h"
+#include "text/utf_codec.h"
 
 #include <clocale>
 #include <cstdint>
 #include <random>
 #include <string>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -26,7 +31,7 @@ TEST_CASE("toUtf8 and toUtf16 convert both ways") {
         CHECK(toUtf16("").empty());
     }
     SUBCASE("one, two, three and four byte forms") {
-        const std::wstring text = L"A\u00e9\u0416\u20ac\U0001F600";
+        const std::wstring text = L"A\u00e9\u0416\u20ac\xD83D\xDE00";
         const std::string utf8 = bytes({0x41, 0xC3, 0xA9, 0xD0, 0x96, 0xE2, 0x82, 0xAC, 0xF0, 0x9F, 0x98, 0x80});
         CHECK(toUtf8(text) == utf8);
         CHECK(toUtf16(utf8) == text);
@@ -71,7 +76,7 @@ TEST_CASE("jsonQuote writes a complete JSON string literal") {
     }
     SUBCASE("text outside ASCII goes out as raw UTF-8") {
         CHECK(jsonQuote(L"\u041f\u0440\u0438\u0432\u0435\u0442") == "\"" + toUtf8(L"\u041f\u0440\u0438\u0432\u0435\u0442") + "\"");
-        CHECK(jsonQuote(L"\U0001F600") == bytes({'"', 0xF0, 0x9F, 0x98, 0x80, '"'}));
+        CHECK(jsonQuote(L"\xD83D\xDE00") == bytes({'"', 0xF0, 0x9F, 0x98, 0x80, '"'}));
         CHECK(jsonQuote(L"/").find('\\') == std::string::npos);
     }
     SUBCASE("whatever goes in reads back through the parser") {
@@ -136,3 +141,75 @@ TEST_CASE("urlEncode percent-encodes a query value") {
         }
     }
 }
+
+#ifdef _WIN32
+// The stand-in of the native build must replace exactly as the system does:
+// every short byte sequence and unit sequence over the values where the
+// rules change, and random longer ones, through both with the same buffers.
+TEST_CASE("the portable conversion answers as the system's") {
+    auto system16 = [](const std::string& bytes) {
+        const int length = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+        std::wstring out(static_cast<size_t>(length > 0 ? length : 0), L'\0');
+        if (length > 0) MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), &out[0], length);
+        return out;
+    };
+    auto portable16 = [](const std::string& bytes) {
+        const int length = portableUtf8ToUtf16(bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+        std::wstring out(static_cast<size_t>(length > 0 ? length : 0), L'\0');
+        if (length > 0) CHECK(portableUtf8ToUtf16(bytes.data(), static_cast<int>(bytes.size()), &out[0], length) == length);
+        return out;
+    };
+    auto system8 = [](const std::wstring& units) {
+        const int length =
+            WideCharToMultiByte(CP_UTF8, 0, units.data(), static_cast<int>(units.size()), nullptr, 0, nullptr, nullptr);
+        std::string out(static_cast<size_t>(length > 0 ? length : 0), '\0');
+        if (length > 0)
+            WideCharToMultiByte(CP_UTF8, 0, units.data(), static_cast<int>(units.size()), &out[0], length, nullptr, nullptr);
+        return out;
+    };
+    auto portable8 = [](const std::wstring& units) {
+        const int length = portableUtf16ToUtf8(units.data(), static_cast<int>(units.size()), nullptr, 0);
+        std::string out(static_cast<size_t>(length > 0 ? length : 0), '\0');
+        if (length > 0) CHECK(portableUtf16ToUtf8(units.data(), static_cast<int>(units.size()), &out[0], length) == length);
+        return out;
+    };
+    int differences = 0;
+    auto compareBytes = [&](const std::string& bytes) {
+        if (portable16(bytes) != system16(bytes) && ++differences <= 5) CHECK(portable16(bytes) == system16(bytes));
+    };
+    auto compareUnits = [&](const std::wstring& units) {
+        if (portable8(units) != system8(units) && ++differences <= 5) CHECK(portable8(units) == system8(units));
+    };
+    for (int a = 0; a < 256; ++a) {
+        compareBytes(std::string(1, static_cast<char>(a)));
+        for (int b = 0; b < 256; ++b) compareBytes(bytes({a, b}));
+    }
+    const int edges[] = {0x00, 0x41, 0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0, 0xC1, 0xC2, 0xDF,
+                         0xE0, 0xE1, 0xEC, 0xED, 0xEE, 0xEF, 0xF0, 0xF1, 0xF3, 0xF4, 0xF5, 0xFF};
+    for (int a : edges)
+        for (int b : edges)
+            for (int c : edges) {
+                compareBytes(bytes({a, b, c}));
+                for (int d : edges) compareBytes(bytes({a, b, c, d}));
+            }
+    for (int u = 0; u < 0x10000; ++u) compareUnits(std::wstring(1, static_cast<wchar_t>(u)));
+    const int unitEdges[] = {0x0, 0x41, 0x7F, 0x80, 0x7FF, 0x800, 0xD7FF, 0xD800, 0xDBFF, 0xDC00, 0xDFFF, 0xE000, 0xFFFD, 0xFFFF};
+    for (int a : unitEdges)
+        for (int b : unitEdges)
+            for (int c : unitEdges)
+                compareUnits({static_cast<wchar_t>(a), static_cast<wchar_t>(b), static_cast<wchar_t>(c)});
+    std::mt19937 rng(25);
+    for (int round = 0; round < 20000; ++round) {
+        std::string text;
+        std::wstring units;
+        const int length = static_cast<int>(rng() % 24);
+        for (int i = 0; i < length; ++i) {
+            text += static_cast<char>(rng() % 3 == 0 ? edges[rng() % 25] : rng() % 256);
+            units += static_cast<wchar_t>(rng() % 3 == 0 ? unitEdges[rng() % 14] : rng() % 0x10000);
+        }
+        compareBytes(text);
+        compareUnits(units);
+    }
+    CHECK(differences == 0);
+}
+#endif

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <string>
 #include <vector>
+#include "ui/dialogs/forward_targets.h"
 #include "ui/main/state.h"
 
 extern const wchar_t deleteDialogClass[];
@@ -84,9 +85,6 @@ bool runModalLoop(HWND owner, HWND dialog, const bool& done);
 
 // "Удалить сообщение?\r\n" + sender + ": " + first 100 code units of the text.
 std::wstring deletePrompt(const MessageActions& message);
-
-// Rooms of a rooms reply whose "canWrite" is true, in reply order.
-std::vector<ListRow> forwardTargets(const std::string& roomsJson);
 
 // True when the operator pressed "Удалить".
 bool confirmDeletion(MainWindowState& state, const MessageActions& message);

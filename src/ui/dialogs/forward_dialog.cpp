@@ -1,6 +1,4 @@
 #include "app/selftest.h"
-#include "text/json.h"
-#include "text/utf.h"
 #include "ui/dialogs/dialogs.h"
 #include "ui/main/dispatch.h"
 #include "ui/main/ids.h"
@@ -61,14 +59,6 @@ bool onForwardCommand(HWND w, ForwardDialogState* st, int id) {
     return true;
 }
 }  // namespace
-
-std::vector<ListRow> forwardTargets(const std::string& roomsJson) {
-    JsonValue rooms = parse(std::string(roomsJson));
-    std::vector<ListRow> targets;
-    for (JsonIndex e : arrayElements(rooms, 0))
-        if (memberBool(rooms, e, "canWrite")) targets.push_back({memberString(rooms, e, "id"), visibleText(memberString(rooms, e, "title")), L"", L""});
-    return targets;
-}
 
 LRESULT CALLBACK forwardDialogProc(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
     return dialogProcedure<ForwardDialogState>(w, message, wParam, lParam, onForwardCreate, onForwardCommand);

@@ -1,4 +1,5 @@
 #include "ui/main/panel.h"
+#include "text/utf.h"
 
 const wchar_t* statusLabelFor(const std::wstring& code) {
     static const struct { const wchar_t* code; const wchar_t* label; } table[] = {
@@ -25,4 +26,18 @@ PanelEnabling panelEnabling(int mode, bool canDispatch, bool isAssigned) {
     e.actions[5] = work && canDispatch;
     e.staffCombo = work && canDispatch;
     return e;
+}
+
+WorkItemReply readWorkItem(const JsonValue& w) {
+    WorkItemReply r;
+    JsonIndex item = findMember(w, 0, "item");
+    r.roomId = memberString(w, item, "room_id");
+    r.version = memberInt(w, item, "version");
+    r.canDispatch = memberBool(w, 0, "dispatch");
+    r.isAssigned = memberBool(w, 0, "assigned");
+    r.hasTicket = !memberString(w, 0, "ticketId").empty();
+    r.header = visibleText(memberString(w, item, "subject")) + L" — " + statusLabelFor(memberString(w, item, "status"));
+    for (JsonIndex e : arrayElements(w, findMember(w, 0, "staff")))
+        r.staff.push_back({memberString(w, e, "id"), visibleText(memberString(w, e, "name")), L"", L""});
+    return r;
 }

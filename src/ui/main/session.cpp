@@ -6,9 +6,9 @@
 #include "ui/main/drafts.h"
 #include "ui/main/history.h"
 #include "ui/main/keyboard.h"
+#include "ui/main/sign_in_reply.h"
 #include "ui/main/transcript.h"
 #include "text/secret.h"
-#include "text/utf.h"
 #include <commctrl.h>
 
 namespace {
@@ -71,17 +71,15 @@ void onSignInDone(MainWindowState& s, const NetResult& r) {
     s.token = r.value;
     JsonValue me = parse(std::string(r.meJson));
     JsonValue lines = parse(std::string(r.linesJson));
-    s.userName = visibleText(memberString(me, findMember(me, 0, "user"), "name"));
+    SignInReplies replies = readSignInReplies(me, lines);
+    s.userName = std::move(replies.userName);
     s.memberships.clear();
     SendMessageW(s.orgCombo, CB_RESETCONTENT, 0, 0);
-    for (JsonIndex m : arrayElements(me, findMember(me, 0, "memberships"))) {
-        ListRow row{memberString(me, m, "id"), visibleText(memberString(me, m, "name")), L"", memberString(me, m, "role")};
+    for (ListRow& row : replies.memberships) {
         SendMessageW(s.orgCombo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(row.label.c_str()));
         s.memberships.push_back(std::move(row));
     }
-    s.lines.clear();
-    for (JsonIndex l : arrayElements(lines, 0))
-        s.lines.push_back({memberString(lines, l, "id"), visibleText(memberString(lines, l, "name")), L"", L""});
+    s.lines = std::move(replies.lines);
     if (!s.memberships.empty()) {
         s.orgId = s.memberships[0].id;
         SendMessageW(s.orgCombo, CB_SETCURSEL, 0, 0);

@@ -5,32 +5,12 @@
 #include <cstdint>
 #include <memory>
 #include "net/jobs.h"
+#include "ui/main/rows.h"
 #include <string>
 #include <vector>
 
-struct ListRow {
-    std::wstring id;
-    std::wstring label;
-    std::wstring ref;
-    std::wstring tag;
-};
-
-struct MessageActions {
-    std::wstring id;
-    std::wstring senderName;
-    std::wstring text;
-    bool canReply = false;
-    bool canEdit = false;
-    bool canForward = false;
-    bool canReact = false;
-    bool canPin = false;
-    bool pinned = false;
-    bool canDelete = false;
-    bool likedByMe = false;
-};
-
 // Work given while a job was in flight, waiting for the window to be idle
-// again; ui/main/pending.h has the rules.
+// again; ui/main/work.h has the rules.
 enum class PendingKind { Refresh, Job, Command };
 
 struct PendingWork {

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 #include "text/json.h"
-#include "ui/main/state.h"
+#include "ui/main/rows.h"
 
 // "2024-05-01 09:30 UTC" from an ISO time; shorter texts come back unchanged.
 std::wstring transcriptTime(const std::wstring& createdAt);

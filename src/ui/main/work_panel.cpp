@@ -6,33 +6,28 @@
 #include "ui/main/history.h"
 #include "ui/main/panel.h"
 #include "ui/main/session.h"
-#include "text/utf.h"
 #include <commctrl.h>
 #include <shellapi.h>
 
 namespace {
 
 void applyWorkItem(MainWindowState& s, const JsonValue& w) {
-    JsonIndex item = findMember(w, 0, "item");
-    s.roomId = memberString(w, item, "room_id");
-    s.workVersion = memberInt(w, item, "version");
-    s.canDispatch = memberBool(w, 0, "dispatch");
-    s.isAssigned = memberBool(w, 0, "assigned");
-    s.caseHasTicket = !memberString(w, 0, "ticketId").empty();
+    WorkItemReply item = readWorkItem(w);
+    s.roomId = std::move(item.roomId);
+    s.workVersion = item.version;
+    s.canDispatch = item.canDispatch;
+    s.isAssigned = item.isAssigned;
+    s.caseHasTicket = item.hasTicket;
     EnableWindow(s.createTicketButton, createTicketEnabled(s));
-    std::wstring header =
-        visibleText(memberString(w, item, "subject")) + L" — " + statusLabelFor(memberString(w, item, "status"));
-    SetWindowTextW(s.headerLabel, header.c_str());
+    SetWindowTextW(s.headerLabel, item.header.c_str());
 
     std::wstring remembered;
     LRESULT row = SendMessageW(s.staffCombo, CB_GETCURSEL, 0, 0);
     if (row >= 0 && static_cast<size_t>(row) < s.staff.size()) remembered = s.staff[static_cast<size_t>(row)].id;
-    std::vector<ListRow> staff;
+    std::vector<ListRow> staff = std::move(item.staff);
     int selection = 0;
-    for (JsonIndex e : arrayElements(w, findMember(w, 0, "staff"))) {
-        staff.push_back({memberString(w, e, "id"), visibleText(memberString(w, e, "name")), L"", L""});
-        if (!remembered.empty() && staff.back().id == remembered) selection = static_cast<int>(staff.size() - 1);
-    }
+    for (size_t i = 0; i < staff.size(); ++i)
+        if (!remembered.empty() && staff[i].id == remembered) selection = static_cast<int>(i);
     bool same = staff.size() == s.staff.size() &&
                 SendMessageW(s.staffCombo, CB_GETCOUNT, 0, 0) == static_cast<LRESULT>(staff.size());
     for (size_t i = 0; same && i < staff.size(); ++i) same = staff[i].id == s.staff[i].id && staff[i].label == s.staff[i].label;

@@ -1,0 +1,101 @@
+// Any bytes as a reply: parse, then every lookup over every value. The same
+// bytes also go, for a share of the inputs, into a document at the token
+// table's limit (exactly 32768 values, then one more) and into one of
+// exactly 8000000 bytes, the largest reply the transport keeps.
+#include "fuzz_support.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Whether parse must agree with jsmn alone: the guard against texts that are
+// mostly colons refuses some texts jsmn takes, and only those.
+bool colonGuardSilent(const std::string& text) {
+    size_t colons = 0;
+    for (const char c : text) colons += c == ':';
+    return colons <= static_cast<size_t>(jsonTokenCapacity / 2);
+}
+
+// parse against jsmn alone; the document when both accept.
+bool parseAgainstJsmn(const std::string& text, JsonValue& doc) {
+    std::vector<JsonToken> reference;
+    const int count = tokenizeAlone(text, jsonTokenCapacity + 2, &reference);
+    const bool accepted = parseReply(text, doc);
+    if (count <= 0 || count > jsonTokenCapacity) {
+        FUZZ_CHECK(!accepted);
+        return false;
+    }
+    if (colonGuardSilent(text)) FUZZ_CHECK(accepted);
+    if (!accepted) return false;
+    FUZZ_CHECK(doc.tokens.size() == reference.size());
+    FUZZ_CHECK(std::memcmp(doc.tokens.data(), reference.data(), reference.size() * sizeof(JsonToken)) == 0);
+    return true;
+}
+
+std::string padded(size_t zeros, const std::string& text) {
+    std::string out = "[";
+    out.reserve(zeros * 2 + text.size() + 2);
+    for (size_t k = 0; k < zeros; ++k) out += "0,";
+    out += text;
+    out += ']';
+    return out;
+}
+
+// The input behind as many plain values as make the table exactly full, so
+// its own values are the last ones of the table; one value more is refused.
+void checkTokenLimit(const std::string& text, JsonIndex ownCount) {
+    if (ownCount >= jsonTokenCapacity - 1) return;
+    const size_t first = static_cast<size_t>(jsonTokenCapacity - 1 - ownCount);
+    const int count = tokenizeAlone(padded(first, text), jsonTokenCapacity * 2, nullptr);
+    if (count <= 0) return;
+    // What the input adds in this place (the lenient grammar may read it a
+    // little differently inside an array).
+    const long added = static_cast<long>(count) - 1 - static_cast<long>(first);
+    if (added < 1 || added >= jsonTokenCapacity - 1) return;
+    const std::string full = padded(static_cast<size_t>(jsonTokenCapacity - 1 - added), text);
+    JsonValue doc;
+    if (!parseAgainstJsmn(full, doc)) return;
+    if (doc.tokens.size() != static_cast<size_t>(jsonTokenCapacity)) return;
+    // The input's own values, the last of the table.
+    checkEveryLookup(doc, static_cast<JsonIndex>(jsonTokenCapacity - added));
+    FUZZ_CHECK(arrayElements(doc, 0).size() >= static_cast<size_t>(jsonTokenCapacity - 1 - added));
+    JsonValue more;
+    FUZZ_CHECK(!parseAgainstJsmn(padded(static_cast<size_t>(jsonTokenCapacity - added), text), more));
+}
+
+// The input as the last value of a reply of exactly 8000000 bytes, after one
+// long string.
+void checkLargestReply(const std::string& text) {
+    const size_t largest = 8000000;
+    const std::string head = "[\"", middle = "\",", tail = "]";
+    if (text.size() + head.size() + middle.size() + tail.size() >= largest) return;
+    std::string reply = head;
+    reply.reserve(largest);
+    reply.append(largest - text.size() - head.size() - middle.size() - tail.size(), 'x');
+    const size_t padding = reply.size() - head.size();
+    reply += middle;
+    reply += text;
+    reply += tail;
+    FUZZ_CHECK(reply.size() == largest);
+    JsonValue doc;
+    if (!parseAgainstJsmn(reply, doc)) return;
+    FUZZ_CHECK(stringAt(doc, 1).size() == padding);
+    FUZZ_CHECK(unitsAt(doc, 1) == padding);
+    if (doc.tokens.size() > 2) checkEveryLookup(doc, 2);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    JsonValue doc;
+    if (!parseAgainstJsmn(text, doc)) return 0;
+    checkEveryLookup(doc);
+    const uint32_t hash = inputHash(data, size);
+    if (hash % 128 == 0 && text.find('\0') == std::string::npos)
+        checkTokenLimit(text, static_cast<JsonIndex>(doc.tokens.size()));
+    if (hash % 4096 == 1) checkLargestReply(text);
+    return 0;
+}
