@@ -23,11 +23,18 @@ std::string uploadBytes() {
     return bytes;
 }
 
+// A refresh that could not reach the server or read its reply keeps the page
+// and says how old it is.
+bool keepsPage(const Scenario& s) {
+    return s.trigger == Trigger::Refresh && (s.status == cannotReach || s.status == unreadable);
+}
+
 std::string expectation(const Scenario& s) {
     std::string what = s.status.empty() ? "the connected line" : "\"" + utf8(s.status) + "\"";
+    if (keepsPage(s)) what += " with the time of the data";
     what += " within " + std::to_string(s.limitMs / 1000) + " s; ";
     switch (s.trigger) {
-    case Trigger::Refresh: what += "draft kept"; break;
+    case Trigger::Refresh: what += keepsPage(s) ? "page and draft kept" : "draft kept"; break;
     case Trigger::Reply: what += "draft and reply mode kept"; break;
     case Trigger::EditSave: what += "edited text, edit mode and set-aside draft kept"; break;
     case Trigger::Upload: what += "draft and the chosen file kept"; break;
@@ -119,9 +126,7 @@ void runScenario(const Scenario& s) {
         HOLDS(row, ended);
         HOLDS(row, elapsed <= s.limitMs);
         HOLDS(row, IsWindow(w.window) != FALSE);
-        // A refresh that could not reach the server or read its reply keeps
-        // the page and says how old it is.
-        const bool blip = s.trigger == Trigger::Refresh && (s.status == cannotReach || s.status == unreadable);
+        const bool blip = keepsPage(s);
         if (s.status.empty()) HOLDS(row, showsConnectedLine(w));
         else if (blip) HOLDS(row, statusText(w).rfind(s.status + L" · показаны данные на ", 0) == 0);
         else HOLDS_EQ(row, statusText(w), s.status);
