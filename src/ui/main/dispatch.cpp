@@ -97,7 +97,6 @@ void noticeNewMessages(MainWindowState& s, const std::vector<std::wstring>& show
 // Refresh: list, history, panel, status line, controls, then the self-test step.
 void applyRefresh(MainWindowState& s, const NetResult& r) {
     GetLocalTime(&s.lastRefreshed);
-    s.refreshedOnce = true;
     if (!applyListPart(s, r)) return;
     JsonValue history;
     // The self-test steps read the parsed page, so they always get one; an
@@ -182,7 +181,7 @@ void settleStatus(MainWindowState& s) {
 // operator their page, reply or search); the status line says how old it is.
 void keepPageAfterBlip(MainWindowState& s, const std::wstring& failure) {
     std::wstring line = failure;
-    if (s.refreshedOnce) {
+    if (s.lastRefreshed.wYear != 0) {
         wchar_t time[16] = {};
         swprintf(time, 16, L"%02u:%02u", static_cast<unsigned>(s.lastRefreshed.wHour),
                  static_cast<unsigned>(s.lastRefreshed.wMinute));

@@ -50,6 +50,7 @@ void signOut(MainWindowState& s) {
     SendMessageW(s.itemList, LB_RESETCONTENT, 0, 0);
     SetWindowTextW(s.composerEdit, L"");
     forgetDrafts(s);
+    s.lastRefreshed = SYSTEMTIME{};
     s.generation += 1;
     clearConversation(s, L"");
     SetWindowTextW(s.signInButton, L"Войти");

@@ -108,9 +108,9 @@ struct MainWindowState {
     std::vector<Draft> drafts;
     std::wstring draftReplyTo;
 
-    // When the last refresh succeeded: shown with a failure that kept the page.
+    // When the last refresh of this sign-in succeeded (all zeros: none yet):
+    // shown with a failure that kept the page.
     SYSTEMTIME lastRefreshed = {};
-    bool refreshedOnce = false;
 
     // The composer had the keyboard focus when a job start disabled it.
     bool composerHadFocus = false;
