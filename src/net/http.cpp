@@ -466,7 +466,15 @@ HttpReply sendHttpRequest(const HttpRequest& request) {
         if (collected.empty()) return "{}";
         return collected;
     }
-    throw UserMessage(refusalText(std::move(collected)));
+    // The status goes with the text, also for a body that is no JSON (a
+    // proxy's page): a 401 tells the window that its session is over.
+    std::wstring text;
+    try {
+        text = refusalText(std::move(collected));
+    } catch (const UserMessage& unreadable) {
+        text = unreadable.text;
+    }
+    throw UserMessage(std::move(text), static_cast<int>(status));
 }
 
 void useHttpProxy(const ProxyChoice& choice) {

@@ -82,4 +82,6 @@ struct NetResult {
     // Failed in the transport (no connection, cut, timed out, unreadable),
     // not refused by the server: what is shown may still stand.
     bool transportFailure = false;
+    // The HTTP status the server refused the job with (0: none did).
+    int refusedStatus = 0;
 };

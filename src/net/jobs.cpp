@@ -112,6 +112,7 @@ NetResult* executeNetJob(NetJob& job) {
         result->ok = false;
         // An empty refusal text would leave the operator an empty status line.
         result->errorText = message.text.empty() ? std::wstring(refusedText) : message.text;
+        result->refusedStatus = message.status;
     } catch (...) {
         result->ok = false;
         result->transportFailure = true;

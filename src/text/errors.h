@@ -7,7 +7,9 @@
 
 struct UserMessage : std::runtime_error {
     std::wstring text;
-    explicit UserMessage(std::wstring t) : std::runtime_error("user message"), text(std::move(t)) {}
+    int status = 0;  // the HTTP status the server refused with; 0 when no server spoke
+    explicit UserMessage(std::wstring t, int refusedWith = 0)
+        : std::runtime_error("user message"), text(std::move(t)), status(refusedWith) {}
 };
 
 struct TransportFailure : std::runtime_error {

@@ -192,6 +192,17 @@ void keepPageAfterBlip(MainWindowState& s, const std::wstring& failure) {
     SetWindowTextW(s.statusLabel, line.c_str());
 }
 
+// The server refused the session's token, whatever the job was: the page
+// stays as after a blip and the session ends. Returns false when the
+// self-test ended (a failure like any other).
+bool handleSessionEnd(MainWindowState& s) {
+    restoreIdleControls(s);
+    onSessionEnded(s);
+    if (!selfTest.active) return true;
+    finishSelfTest(s.window, false);
+    return false;
+}
+
 // Returns false when the window or the self-test ended.
 bool handleFailure(MainWindowState& s, std::unique_ptr<NetResult> r) {
     updateActionControls(s);
@@ -246,7 +257,13 @@ void onNetResult(MainWindowState& s, NetResult* raw) {
     bool failed = false;
     // A sign-in is no view: its token is taken whatever was clicked meanwhile,
     // or the server's session would be neither used nor closed.
-    if (r->job.generation != s.generation && r->job.kind != NetJobKind::SignIn) {
+    if (endsSession(s, *r)) {
+        // Before the staleness test: a stale result would be followed by a
+        // refresh with the very token refused.
+        failed = true;
+        r.reset();
+        if (!handleSessionEnd(s)) return;
+    } else if (r->job.generation != s.generation && r->job.kind != NetJobKind::SignIn) {
         // Sent after all: the draft it left behind in its conversation ends.
         if (r->ok && r->job.kind == NetJobKind::SendMessage) endSentDraft(s, r->job);
         r.reset();

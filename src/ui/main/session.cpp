@@ -5,6 +5,7 @@
 #include "ui/main/dispatch.h"
 #include "ui/main/drafts.h"
 #include "ui/main/history.h"
+#include "ui/main/ids.h"
 #include "ui/main/keyboard.h"
 #include "ui/main/sign_in_reply.h"
 #include "ui/main/transcript.h"
@@ -13,15 +14,75 @@
 
 namespace {
 
+const wchar_t sessionEndedLine[] = L"Сеанс завершён сервером. Войдите снова — черновики сохранены.";
+const wchar_t sessionEndedDropped[] =
+    L"Сеанс завершён сервером. Войдите снова — черновики сохранены. Ожидавшие действия не выполнены.";
+
+// Commands that would ask the server for something. The organisation, tab
+// and list controls need no entry: they are disabled while no session can
+// answer.
+const int sessionCommands[] = {ID_SEND,  ID_NEW_WORK, ID_CREATE_TICKET, ID_ATTACH, ID_DOWNLOAD, ID_FIND,
+                               ID_OLDER, ID_NEWER,    ID_LATEST,        ID_FORWARD, ID_MORE};
 
 // What every deliberate view change does to the conversation side, before
 // the new view is set: what was typed for the conversation left is kept.
 void leaveConversation(MainWindowState& s) {
     keepDraft(s);
+    s.resumeRow.clear();
     s.generation += 1;
     SetWindowTextW(s.composerEdit, L"");
     clearConversation(s, L"");
     EnableWindow(s.composerEdit, FALSE);
+}
+
+// Moving to another view means asking the server for it.
+void enableNavigation(MainWindowState& s, bool enabled) {
+    enableControl(s.orgCombo, enabled);
+    enableControl(s.modeTabs, enabled);
+    enableControl(s.itemList, enabled);
+}
+
+// Everything a session leaves in the window, gone: the token, the place,
+// the drafts (wiped) and the work that waited.
+void forgetSession(MainWindowState& s) {
+    wipeSecret(s.token);
+    s.token.clear();
+    s.orgId.clear();
+    s.memberships.clear();
+    SendMessageW(s.orgCombo, CB_RESETCONTENT, 0, 0);
+    s.selectedId.clear();
+    s.listRows.clear();
+    s.listLines.clear();
+    SendMessageW(s.itemList, LB_RESETCONTENT, 0, 0);
+    SetWindowTextW(s.composerEdit, L"");
+    forgetDrafts(s);
+    s.lastRefreshed = SYSTEMTIME{};
+    s.generation += 1;
+    clearConversation(s, L"");
+    forgetWaitingWork(s);
+    s.sessionLogin.clear();
+    s.sessionServer.clear();
+    s.sessionEnded = false;
+    s.resumeRow.clear();
+    enableNavigation(s, true);
+}
+
+// After the server ended the session: signed in again as the same login at
+// the same address, the operator continues; anyone else starts afresh, as
+// after a sign-out. The continued conversation is read anew and comes back
+// through its draft (reply mode with it), so it is left here like any view.
+void takeOverEndedSession(MainWindowState& s, const NetJob& signIn) {
+    if (!s.sessionEnded) return;
+    if (signIn.params[Slot::login] != s.sessionLogin || signIn.serverUrl != s.sessionServer) {
+        forgetSession(s);
+        return;
+    }
+    std::wstring row = s.selectedId;
+    leaveConversation(s);
+    s.selectedId.clear();
+    s.resumeRow = std::move(row);
+    s.sessionEnded = false;
+    enableNavigation(s, true);
 }
 
 }  // namespace
@@ -38,27 +99,52 @@ NetJob signInJob(const MainWindowState& s) {
 }
 
 void signOut(MainWindowState& s) {
-    startSignOutRequest(s.token, s.serverUrl);
-    wipeSecret(s.token);
-    s.token.clear();
-    s.orgId.clear();
-    s.memberships.clear();
-    SendMessageW(s.orgCombo, CB_RESETCONTENT, 0, 0);
-    s.selectedId.clear();
-    s.listRows.clear();
-    s.listLines.clear();
-    SendMessageW(s.itemList, LB_RESETCONTENT, 0, 0);
-    SetWindowTextW(s.composerEdit, L"");
-    forgetDrafts(s);
-    s.lastRefreshed = SYSTEMTIME{};
-    s.generation += 1;
-    clearConversation(s, L"");
+    // A token the server refused is closed already.
+    if (!s.token.empty()) startSignOutRequest(s.token, s.serverUrl);
+    forgetSession(s);
     SetWindowTextW(s.signInButton, L"Войти");
     ShowWindow(s.loginEdit, SW_SHOW);
     ShowWindow(s.passwordEdit, SW_SHOW);
     SetWindowTextW(s.statusLabel, L"Сеанс закрыт локально");
-    forgetWaitingWork(s);
     placeSignInFocus(s);
+}
+
+bool endsSession(const MainWindowState& s, const NetResult& r) {
+    // A sign-in carries no token of the window's: its 401 is a wrong password.
+    return !r.ok && r.refusedStatus == 401 && r.job.kind != NetJobKind::SignIn && !s.token.empty() &&
+           r.job.params[Slot::token] == s.token;
+}
+
+void onSessionEnded(MainWindowState& s) {
+    // Nothing is sent with a token the server refused, so nothing keeps it.
+    wipeSecret(s.token);
+    s.token.clear();
+    s.sessionEnded = true;
+    enableNavigation(s, false);
+    // The strip as for a sign-in, to the session's own address, so that
+    // signing in again continues it.
+    if (!s.sessionServer.empty() && windowText(s.serverEdit) != s.sessionServer)
+        SetWindowTextW(s.serverEdit, s.sessionServer.c_str());
+    SetWindowTextW(s.passwordEdit, L"");
+    ShowWindow(s.loginEdit, SW_SHOW);
+    ShowWindow(s.passwordEdit, SW_SHOW);
+    SetWindowTextW(s.signInButton, L"Войти");
+    SetWindowTextW(s.statusLabel, sessionEndedLine);
+    dropWaitingWork(s, sessionEndedDropped);
+    placeSignInFocus(s);
+}
+
+bool refusedForEndedSession(MainWindowState& s) {
+    if (!s.sessionEnded) return false;
+    SetWindowTextW(s.statusLabel, sessionEndedLine);
+    return true;
+}
+
+bool commandNeedsSession(int id) {
+    if (id >= ID_ACTION_FIRST && id <= ID_ACTION_LAST) return true;
+    for (int command : sessionCommands)
+        if (command == id) return true;
+    return false;
 }
 
 void onSignInDone(MainWindowState& s, const NetResult& r) {
@@ -69,10 +155,13 @@ void onSignInDone(MainWindowState& s, const NetResult& r) {
         startSignOutRequest(r.value, r.job.serverUrl);
         return;
     }
-    s.token = r.value;
     JsonValue me = parse(std::string(r.meJson));
     JsonValue lines = parse(std::string(r.linesJson));
     SignInReplies replies = readSignInReplies(me, lines);
+    takeOverEndedSession(s, r.job);
+    s.token = r.value;
+    s.sessionLogin = r.job.params[Slot::login];
+    s.sessionServer = r.job.serverUrl;
     s.userName = std::move(replies.userName);
     s.memberships.clear();
     SendMessageW(s.orgCombo, CB_RESETCONTENT, 0, 0);
@@ -82,8 +171,14 @@ void onSignInDone(MainWindowState& s, const NetResult& r) {
     }
     s.lines = std::move(replies.lines);
     if (!s.memberships.empty()) {
-        s.orgId = s.memberships[0].id;
-        SendMessageW(s.orgCombo, CB_SETCURSEL, 0, 0);
+        // The organisation of a continued session when it is still there
+        // (orgId is empty otherwise), else the first.
+        size_t at = 0;
+        for (size_t i = 0; i < s.memberships.size(); ++i)
+            if (s.memberships[i].id == s.orgId) at = i;
+        if (s.memberships[at].id != s.orgId) s.resumeRow.clear();
+        s.orgId = s.memberships[at].id;
+        SendMessageW(s.orgCombo, CB_SETCURSEL, static_cast<WPARAM>(at), 0);
     }
     ShowWindow(s.loginEdit, SW_HIDE);
     SetWindowTextW(s.passwordEdit, L"");
@@ -155,8 +250,13 @@ bool applyListPart(MainWindowState& s, const NetResult& r) {
         s.listLines = std::move(lines);
     }
     SendMessageW(s.itemList, LB_SETCURSEL, static_cast<WPARAM>(found), 0);
+    // The row of a continued session opens again while it is listed.
+    std::wstring resume;
+    resume.swap(s.resumeRow);
     if (s.selectedId.empty() && !s.listRows.empty()) {
         s.selectedId = s.listRows[0].id;
+        for (const ListRow& row : s.listRows)
+            if (!resume.empty() && row.id == resume) s.selectedId = row.id;
         s.generation += 1;
         openDraft(s);
         refreshNow(s);

@@ -19,6 +19,20 @@ void showListItem(MainWindowState& state, int32_t mode, const std::wstring& id);
 
 void onSignInDone(MainWindowState& state, const NetResult& result);
 
+// Whether the result is the server refusing the token the window holds (401
+// to a request made with it): the session is over, whatever the job was.
+bool endsSession(const MainWindowState& state, const NetResult& result);
+
+// The server ended the session: the token is wiped and nothing is sent any
+// more; what is shown and typed stays; the strip asks for the password again.
+// Waiting work is dropped with a word.
+void onSessionEnded(MainWindowState& state);
+
+// While the session is ended: true, with the line that says so, for work
+// that would need the server (a command, a job, a refresh).
+bool refusedForEndedSession(MainWindowState& state);
+bool commandNeedsSession(int id);
+
 // List part of a Refresh result. Returns false when the handling ends here
 // (a first row was chosen, or the job carried no history).
 bool applyListPart(MainWindowState& state, const NetResult& result);

@@ -108,6 +108,15 @@ struct MainWindowState {
     std::vector<Draft> drafts;
     std::wstring draftReplyTo;
 
+    // Whose place and drafts the window holds: the login and the address of
+    // the session they were made in. sessionEnded: the server refused that
+    // session's token; the window keeps its place until the operator signs
+    // in again (the same login and address continue it). resumeRow: the row
+    // to open again once the list of the continued session arrives.
+    std::wstring sessionLogin, sessionServer;
+    bool sessionEnded = false;
+    std::wstring resumeRow;
+
     // When the last refresh of this sign-in succeeded (all zeros: none yet):
     // shown with a failure that kept the page.
     SYSTEMTIME lastRefreshed = {};

@@ -108,6 +108,7 @@ void onCommand(MainWindowState& s, int id, int code) {
         signOut(s);
         return;
     }
+    if (commandNeedsSession(id) && refusedForEndedSession(s)) return;
     // Whatever starts work goes through one table, which also decides what
     // waits while a job is in flight.
     if (isWorkCommand(id)) {

@@ -2,6 +2,7 @@
 #include "ui/dialogs/actions.h"
 #include "ui/main/commands.h"
 #include "ui/main/history.h"
+#include "ui/main/session.h"
 #include "text/errors.h"
 
 bool (*netJobLauncher)(NetJob* job) = launchNetJobThread;
@@ -105,6 +106,7 @@ bool startNetJob(MainWindowState& s, NetJob job) {
 }
 
 bool startUserJob(MainWindowState& s, int command, NetJob job, int32_t given) {
+    if (job.kind != NetJobKind::SignIn && refusedForEndedSession(s)) return false;
     if (given != s.generation) {
         SetWindowTextW(s.statusLabel, notDoneOtherView);
         return false;
@@ -122,7 +124,7 @@ bool startUserJob(MainWindowState& s, int command, NetJob job, int32_t given) {
 }
 
 void refreshNow(MainWindowState& s) {
-    if (s.orgId.empty()) return;
+    if (s.orgId.empty() || s.sessionEnded) return;
     NetJob job;
     job.kind = NetJobKind::Refresh;
     startNetJob(s, std::move(job));
