@@ -207,6 +207,10 @@ class StateTests(ServerCase):
         self.assertFalse(next(m for m in state["messages"] if m["id"] == "st-093")["pinned"])
         # The session outlives the reset: the same users exist again.
         self.assertEqual(self.request("GET", "/api/me", token=token).status, 200)
+        # Until the sessions are forgotten; a new sign-in works at once.
+        self.assertGreaterEqual(self.request("POST", "/__test/sessions/forget").json["forgotten"], 1)
+        self.assertEqual(self.request("GET", "/api/me", token=token).status, 401)
+        self.assertEqual(self.request("GET", "/api/me", token=self.sign_in("selftest-admin")).status, 200)
 
 
 class WithoutControlsTests(ServerCase):

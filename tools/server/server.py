@@ -613,6 +613,8 @@ def make_handler(store, log, faults, options):
                     except ValueError:
                         raise ApiError(400, E_TEST_BAD)
                     return Reply(200, store.set_password(wanted))
+                if method == "POST" and path == "/__test/sessions/forget":
+                    return Reply(200, store.forget_sessions())
                 if method == "POST" and path == "/__test/reset":
                     store.reset()
                     return Reply(200, {"ok": True})

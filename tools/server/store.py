@@ -283,6 +283,14 @@ class Store:
                 del self.idempotency[key]
             return {"ok": True}
 
+    def forget_sessions(self):
+        """Test control: every token stops being valid, as after a restart of a real server."""
+        with self.lock:
+            forgotten = len(self.sessions)
+            self.sessions = {}
+            self.idempotency = {}
+            return {"ok": True, "forgotten": forgotten}
+
     def user_view(self, uid):
         user = self.users[uid]
         return {"id": user["id"], "login": user["login"], "name": user["name"]}
