@@ -43,8 +43,8 @@ NetJob onlyJob() {
     return jobs[0];
 }
 
-void signIn(Harness& h) {
-    SetWindowTextW(h.state.loginEdit, L"anna");
+void signIn(Harness& h, const wchar_t* login = L"anna") {
+    SetWindowTextW(h.state.loginEdit, login);
     SetWindowTextW(h.state.passwordEdit, L"secret");
     command(h, ID_SIGN_IN);
     NetJob job = onlyJob();
@@ -398,6 +398,48 @@ TEST_CASE("a draft per conversation: back when the operator returns, gone once s
         openRow(0, historyWith(message("m2", "новое")));
         CHECK(s.replyToId.empty());
         CHECK(textOf(s.composerEdit) == L"ответ первому");
+    }
+    SUBCASE("the server ends the session: all stays; the same login continues there, another starts afresh") {
+        openRow(1, pageB);
+        firstMessageIn(h, ID_REPLY);
+        SendMessageW(h.window, WM_TIMER, 1, 0);
+        NetJob job = onlyJob();
+        NetResult ended = resultOf(job);
+        ended.ok = false;
+        ended.refusedStatus = 401;
+        ended.errorText = L"Требуется вход";
+        const std::wstring page = textOf(s.transcriptView);
+        deliver(h, job, ended);
+        CHECK(textOf(s.statusLabel) == L"Сеанс завершён сервером. Войдите снова — черновики сохранены.");
+        CHECK(textOf(s.transcriptView) == page);
+        CHECK(s.replyToId == L"m7");
+        CHECK(textOf(s.composerEdit) == L"ответ второму");
+        CHECK(textOf(s.passwordEdit).empty());
+        // Nothing goes out until the operator signs in again.
+        SendMessageW(h.window, WM_TIMER, 1, 0);
+        command(h, ID_SEND);
+        command(h, ID_OLDER);
+        CHECK(takeJobs().empty());
+        CHECK(textOf(s.transcriptView) == page);
+        SUBCASE("the same login") {
+            signIn(h);
+            answerRefresh(h, roomsJson, "");
+            CHECK(s.selectedId == L"r2");
+            answerRefresh(h, roomsJson, pageB);
+            CHECK(textOf(s.composerEdit) == L"ответ второму");
+            CHECK(s.replyToId == L"m7");
+            openRow(0, pageA);
+            CHECK(textOf(s.composerEdit) == L"ответ первому");
+        }
+        SUBCASE("another login") {
+            signIn(h, L"boris");
+            CHECK(s.drafts.empty());
+            answerRefresh(h, roomsJson, "");
+            answerRefresh(h, roomsJson, pageA);
+            CHECK(textOf(s.composerEdit).empty());
+            openRow(1, pageB);
+            CHECK(textOf(s.composerEdit).empty());
+        }
     }
     SUBCASE("a sent draft ends; so does every draft at sign-out") {
         command(h, ID_SEND);

@@ -1,6 +1,7 @@
 // The main window's handling of a job result, one row per combination that
 // matters: what started the job, the composer's mode, work waiting behind the
-// job, a view change while it ran, success or failure, and whether the reply
+// job, a view change while it ran, success, refusal or the session ended by
+// the server (401), and whether the reply
 // brings the bytes already shown. Each row checks the status line, paging and
 // action controls, the composer and what the window starts next.
 #include <doctest/doctest.h>
@@ -12,7 +13,11 @@
 
 namespace {
 
-enum Started { ByTimer, ByFind, BySignIn };
+enum Started { ByTimer, ByFind, BySignIn, BySend, ByAction };
+const int startedKind[] = {NetJobKind::Refresh, NetJobKind::Refresh, NetJobKind::SignIn, NetJobKind::SendMessage,
+                           NetJobKind::WorkAction};
+// Outcomes besides success (true) and a refusal (false).
+const int expired = 2;
 enum Mode { Neither, Replying, Editing };
 enum Waiting { Nothing, Upload, Send };
 
@@ -21,7 +26,7 @@ struct Row {
     Mode mode;
     Waiting waiting;   // asked for while the job ran
     bool tabClicked;   // the view changed while the job ran
-    bool ok;
+    int outcome;
     bool sameBytes;    // the reply's page is byte for byte the shown one
     // What the window shows and does once the result is handled.
     const wchar_t* status;  // the status line starts with it
@@ -36,6 +41,9 @@ const wchar_t exchanging[] = L"Обмен с сервером…";
 const wchar_t refused[] = L"Сервер отклонил запрос";
 const wchar_t notDone[] = L"Действие не выполнено: выбран другой разговор";
 const wchar_t draft[] = L"черновик";
+const wchar_t ended[] = L"Сеанс завершён сервером. Войдите снова — черновики сохранены.";
+const wchar_t endedDropped[] =
+    L"Сеанс завершён сервером. Войдите снова — черновики сохранены. Ожидавшие действия не выполнены.";
 
 const Row rows[] = {
     // A periodic refresh of the open page.
@@ -66,6 +74,14 @@ const Row rows[] = {
     {BySignIn, Neither, Nothing, false, true, false, exchanging, false, false, L"", Neither, NetJobKind::Refresh},
     {BySignIn, Neither, Nothing, true, true, false, exchanging, false, false, L"", Neither, NetJobKind::Refresh},
     {BySignIn, Neither, Nothing, true, false, false, refused, false, false, L"", Neither, 0},
+    // The server ended the session: everything shown and typed stays, nothing follows.
+    {ByTimer, Replying, Nothing, false, expired, true, ended, true, true, draft, Replying, 0},
+    {ByTimer, Editing, Send, false, expired, true, endedDropped, true, true, L"y", Editing, 0},
+    {BySend, Replying, Nothing, false, expired, true, ended, true, true, draft, Replying, 0},
+    {ByAction, Neither, Send, false, expired, true, endedDropped, true, true, draft, Neither, 0},
+    {ByTimer, Neither, Nothing, true, expired, true, ended, false, false, L"", Neither, 0},
+    // A 401 to the sign-in itself is a wrong password.
+    {BySignIn, Neither, Nothing, false, expired, false, refused, false, false, L"", Neither, 0},
 };
 
 std::string message(const char* id, const char* text) {
@@ -89,9 +105,11 @@ NetJob single() {
 
 void command(Harness& h, int id, int code = 0) { SendMessageW(h.window, WM_COMMAND, MAKEWPARAM(id, code), 0); }
 
-void answer(Harness& h, NetResult r, bool ok, bool changed) {
+void answer(Harness& h, NetResult r, int outcome, bool changed) {
+    const bool ok = outcome == 1;
     r.ok = ok;
     if (!ok) r.errorText = refused;
+    if (outcome == expired) r.refusedStatus = 401;
     if (ok && r.job.kind == NetJobKind::SignIn) {
         r.value = L"tok";
         r.meJson = u8R"({"user":{"name":"Анна"},"memberships":[{"id":"o1","name":"Первая","role":"admin"}]})";
@@ -147,19 +165,30 @@ TEST_CASE("every combination of result, mode, waiting work and view change leave
                 command(h, ID_ATTACH);
             } else if (row.started == ByFind) {
                 command(h, ID_FIND);
+            } else if (row.started == BySend) {
+                command(h, ID_SEND);
+            } else if (row.started == ByAction) {
+                command(h, ID_ACTION_FIRST + 3);
             } else {
                 SendMessageW(h.window, WM_TIMER, 1, 0);
             }
             if (row.waiting == Send) command(h, ID_SEND);
         }
         NetJob job = single();
-        REQUIRE(job.kind == (row.started == BySignIn ? NetJobKind::SignIn : NetJobKind::Refresh));
+        REQUIRE(job.kind == startedKind[row.started]);
         if (row.tabClicked) {
             TabCtrl_SetCurSel(s.modeTabs, 1);
             NMHDR change{s.modeTabs, 0, static_cast<UINT>(TCN_SELCHANGE)};
             SendMessageW(h.window, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&change));
         }
-        answer(h, resultOf(job), row.ok, !row.sameBytes);
+        answer(h, resultOf(job), row.outcome, !row.sameBytes);
+        if (row.outcome == expired && row.started != BySignIn) {
+            // The strip asks for the password again; the list waits for it.
+            CHECK(s.token.empty());
+            CHECK(textOf(s.signInButton) == L"Войти");
+            CHECK((GetWindowLongW(s.passwordEdit, GWL_STYLE) & WS_VISIBLE) != 0);
+            CHECK_FALSE(IsWindowEnabled(s.itemList));
+        }
 
         CHECK(textOf(s.statusLabel).rfind(row.status, 0) == 0);
         CHECK((IsWindowEnabled(s.olderButton) != FALSE) == row.older);
