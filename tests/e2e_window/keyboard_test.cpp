@@ -1,4 +1,5 @@
 #include <doctest/doctest.h>
+#include "../net/net_support.h"
 #include "kesta_process.h"
 #include "x_input.h"
 #include "ui/main/ids.h"
@@ -232,4 +233,46 @@ TEST_CASE("Enter presses a focused button; Ctrl+Backspace and Ctrl+A edit the co
     CHECK(xdotool("key ctrl+a"));
     CHECK(xdotool("type X"));
     CHECK(waitFor([&] { return textOf(composer) == L"X"; }));
+}
+
+TEST_CASE("The server forgets its sessions: the password is asked for, and signing in again brings back both drafts and the room") {
+    REQUIRE(server());
+    RunningKesta kesta;
+    start(kesta, "{\"login\":\"selftest-admin\",\"password\":\"kesta\"}");
+    HWND list = kesta.control(ID_ITEM_LIST), composer = kesta.control(ID_COMPOSER);
+    HWND password = kesta.control(ID_PASSWORD_EDIT), signIn = kesta.control(ID_SIGN_IN);
+    auto selectedRow = [&] {
+        DWORD_PTR row = 0;
+        SendMessageTimeoutW(list, LB_GETCURSEL, 0, 0, SMTO_ABORTIFHUNG, 5000, &row);
+        return static_cast<LRESULT>(row);
+    };
+    auto openRow = [&](int row) {
+        SendMessageTimeoutW(list, LB_SETCURSEL, row, 0, SMTO_ABORTIFHUNG, 5000, nullptr);
+        PostMessageW(kesta.window, WM_COMMAND, MAKEWPARAM(ID_ITEM_LIST, LBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
+    };
+    auto typeDraft = [&](const char* text) {
+        REQUIRE(waitFor([&] { return IsWindowEnabled(composer) != FALSE; }, 60000));
+        REQUIRE(clickControl(composer));
+        REQUIRE(waitFor([&] { return focusOf(kesta.window) == composer; }));
+        CHECK(xdotool(std::string("type --delay 15 '") + text + "'"));
+        CHECK(waitFor([&] { return textOf(composer) == wideAscii(text); }));
+    };
+    typeDraft("first room draft");
+    openRow(1);
+    REQUIRE(waitFor([&] { return selectedRow() == 1 && textOf(composer).empty(); }));
+    typeDraft("second room draft");
+
+    call(L"POST", L"/__test/sessions/forget");
+    // The next periodic refresh is refused.
+    CHECK(waitFor([&] { return captionOf(signIn) == L"Войти" && focusOf(kesta.window) == password; }));
+    CHECK(textOf(composer) == L"second room draft");
+    CHECK(selectedRow() == 1);
+    CHECK(xdotool("type --delay 30 kesta"));
+    CHECK(xdotool("key Return"));
+    CHECK(waitFor([&] {
+        return captionOf(signIn) == L"Выйти" && IsWindowEnabled(composer) && selectedRow() == 1 &&
+               textOf(composer) == L"second room draft";
+    }));
+    openRow(0);
+    CHECK(waitFor([&] { return selectedRow() == 0 && textOf(composer) == L"first room draft"; }));
 }

@@ -502,15 +502,18 @@ TEST_CASE("what the operator reads after a failed job") {
     struct Case {
         std::string fault;
         std::wstring text;
+        int status;  // what the window learns of the refusal
     };
     const Case cases[] = {
-        {"\"kind\":\"status\",\"status\":403,\"body\":\"{\\\"error\\\":\\\"Нет прав\\\"}\"", L"Нет прав"},
-        {"\"kind\":\"status\",\"status\":500,\"body\":\"{}\"", L"Сервер отклонил запрос"},
+        {"\"kind\":\"status\",\"status\":403,\"body\":\"{\\\"error\\\":\\\"Нет прав\\\"}\"", L"Нет прав", 403},
+        {"\"kind\":\"status\",\"status\":500,\"body\":\"{}\"", L"Сервер отклонил запрос", 500},
         {"\"kind\":\"status\",\"status\":404,\"body\":\"<html><body>Not found</body></html>\"",
-         L"Сервер отклонил запрос"},
-        {"\"kind\":\"status\",\"status\":502,\"body\":\"\"", L"Сервер отклонил запрос"},
-        {"\"kind\":\"drop\"", failureText},
-        {"\"kind\":\"oversize\",\"bytes\":8000001", failureText},
+         L"Сервер отклонил запрос", 404},
+        {"\"kind\":\"status\",\"status\":502,\"body\":\"\"", L"Сервер отклонил запрос", 502},
+        // A session ended behind a proxy that answers with its own page.
+        {"\"kind\":\"status\",\"status\":401,\"body\":\"<html>Unauthorized</html>\"", L"Сервер отклонил запрос", 401},
+        {"\"kind\":\"drop\"", failureText, 0},
+        {"\"kind\":\"oversize\",\"bytes\":8000001", failureText, 0},
     };
     for (const Case& c : cases) {
         CAPTURE(c.fault);
@@ -518,6 +521,7 @@ TEST_CASE("what the operator reads after a failed job") {
         std::unique_ptr<NetResult> result = run(pin);
         CHECK_FALSE(result->ok);
         CHECK(result->errorText == c.text);
+        CHECK(result->refusedStatus == c.status);
     }
     std::unique_ptr<NetResult> fine = run(pin);
     CHECK(fine->ok);
