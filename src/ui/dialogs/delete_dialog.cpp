@@ -22,8 +22,11 @@ const DialogControl deleteControls[] = {
     {L"BUTTON", L"Удалить", ID_DELETE_CONFIRM, WS_CHILD | WS_VISIBLE | WS_TABSTOP, 380, 167, 110, 30},
 };
 
+// Opened on «Отмена», the safe answer.
+const DialogForm deleteForm = {deleteControls, sizeof deleteControls / sizeof deleteControls[0], ID_DELETE_CANCEL, 0};
+
 void onDeleteCreate(HWND w, DeleteDialogState* st) {
-    std::vector<HWND> controls = createDialogControls(w, deleteControls, 4, st->font, st->dpi);
+    std::vector<HWND> controls = createDialogControls(w, deleteForm, st->font, st->dpi);
     SetWindowTextW(controls[0], st->prompt.c_str());
     if (selfTest.moderationScenario) {
         int target = selfTest.cancelExercised ? ID_DELETE_CONFIRM : ID_DELETE_CANCEL;
@@ -43,7 +46,7 @@ std::wstring deletePrompt(const MessageActions& m) {
 }
 
 LRESULT CALLBACK deleteDialogProc(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
-    return dialogProcedure<DeleteDialogState>(w, message, wParam, lParam, onDeleteCreate, onDeleteCommand);
+    return dialogProcedure<DeleteDialogState>(w, message, wParam, lParam, deleteForm, onDeleteCreate, onDeleteCommand);
 }
 
 bool confirmDeletion(MainWindowState& s, const MessageActions& message) {

@@ -23,9 +23,29 @@ struct DialogControl {
     int x, y, width, height;
 };
 
+// A dialog's controls in creation order, which is also its tab order and the
+// order in which a screen reader looks back for a field's label; where the
+// focus goes on opening; and the button Enter presses where no button has
+// the focus (DM_GETDEFID; 0 for none: Enter then does nothing).
+struct DialogForm {
+    const DialogControl* controls;
+    size_t count;
+    int firstFocus;
+    int defaultButton;
+};
+
 // Creates a dialog's controls with the main window's font, each rectangle
 // (given at 96 DPI) scaled to the DPI that font was made for; handles in order.
-std::vector<HWND> createDialogControls(HWND dialog, const DialogControl* controls, size_t count, HFONT font, int dpi);
+std::vector<HWND> createDialogControls(HWND dialog, const DialogForm& form, HFONT font, int dpi);
+
+// The keyboard and the display scale of a dialog window, which is no system
+// dialog: the focus back where it was on activation (the first focus on
+// opening), WM_NEXTDLGCTL (a multi-line edit's Tab), DM_GETDEFID, and
+// WM_DPICHANGED (a font of its own for the new DPI, the controls placed
+// again, the suggested rectangle). `font` and `dpi` are the dialog's own.
+// True when the message was handled, with its answer in `result`.
+bool dialogFormMessage(HWND dialog, const DialogForm& form, UINT message, WPARAM wParam, LPARAM lParam, HFONT& font,
+                       int& dpi, LRESULT& result);
 
 struct DialogWindow {
     const wchar_t* className;
@@ -44,13 +64,16 @@ bool runDialog(MainWindowState& state, const DialogWindow& shape, void* param, c
 // Ends a dialog: enables its owner first, then destroys it.
 void closeModalDialog(HWND dialog);
 
+// Frees what dialogFormMessage kept for the window (its own font).
+void dialogFormGone(HWND dialog);
+
 // The procedure the three dialogs share. The state record arrives as the
 // creation parameter and is kept in GWLP_USERDATA; the close box ends the
 // dialog; destruction sets done. onCommand returns false for commands it
 // leaves to default processing (Escape's IDCANCEL among them).
 template <class State>
-LRESULT dialogProcedure(HWND w, UINT message, WPARAM wParam, LPARAM lParam, void (*onCreate)(HWND, State*),
-                        bool (*onCommand)(HWND, State*, int)) {
+LRESULT dialogProcedure(HWND w, UINT message, WPARAM wParam, LPARAM lParam, const DialogForm& form,
+                        void (*onCreate)(HWND, State*), bool (*onCommand)(HWND, State*, int)) {
     try {
         if (message == WM_CREATE) {
             auto* st = static_cast<State*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
@@ -58,8 +81,11 @@ LRESULT dialogProcedure(HWND w, UINT message, WPARAM wParam, LPARAM lParam, void
             onCreate(w, st);
             return 0;
         }
+        if (message == WM_NCDESTROY) dialogFormGone(w);
         auto* st = reinterpret_cast<State*>(GetWindowLongPtrW(w, GWLP_USERDATA));
         if (st) {
+            LRESULT result = 0;
+            if (dialogFormMessage(w, form, message, wParam, lParam, st->font, st->dpi, result)) return result;
             switch (message) {
             case WM_COMMAND:
                 if (onCommand(w, st, LOWORD(wParam))) return 0;

@@ -30,8 +30,11 @@ const DialogControl forwardControls[] = {
     {L"BUTTON", L"Переслать", ID_FORWARD_CONFIRM, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 380, 175, 118, 30},
 };
 
+// Opened on the room list; Enter keeps doing nothing there.
+const DialogForm forwardForm = {forwardControls, sizeof forwardControls / sizeof forwardControls[0], ID_FORWARD_ROOMS, 0};
+
 void onForwardCreate(HWND w, ForwardDialogState* st) {
-    std::vector<HWND> controls = createDialogControls(w, forwardControls, 5, st->font, st->dpi);
+    std::vector<HWND> controls = createDialogControls(w, forwardForm, st->font, st->dpi);
     HWND rooms = controls[1];
     for (const ListRow& t : st->targets) SendMessageW(rooms, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(t.label.c_str()));
     int selection = 0;
@@ -61,7 +64,7 @@ bool onForwardCommand(HWND w, ForwardDialogState* st, int id) {
 }  // namespace
 
 LRESULT CALLBACK forwardDialogProc(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
-    return dialogProcedure<ForwardDialogState>(w, message, wParam, lParam, onForwardCreate, onForwardCommand);
+    return dialogProcedure<ForwardDialogState>(w, message, wParam, lParam, forwardForm, onForwardCreate, onForwardCommand);
 }
 
 void startForward(MainWindowState& s, const MessageActions& message) {

@@ -21,22 +21,32 @@ struct NewWorkDialogState {
 
 enum { ID_NEW_SUBJECT = 1, ID_NEW_DESCRIPTION = 2, ID_NEW_LINE = 3, ID_NEW_CREATE = 4 };
 
+// Tab goes through the four fields in this order; Enter in the subject or on
+// the line list presses «Создать». The hidden label names the line list for
+// a screen reader, which would otherwise take "Описание" for its name.
 const DialogControl newWorkControls[] = {
     {L"STATIC", L"Тема", 0, WS_CHILD | WS_VISIBLE, 18, 15, 420, 20},
-    {L"EDIT", L"", ID_NEW_SUBJECT, WS_CHILD | WS_VISIBLE | WS_BORDER | ES_AUTOHSCROLL, 18, 38, 440, 27},
+    {L"EDIT", L"", ID_NEW_SUBJECT, WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL, 18, 38, 440, 27},
     {L"STATIC", L"Описание", 0, WS_CHILD | WS_VISIBLE, 18, 76, 440, 20},
+    // ES_WANTRETURN: Enter starts a new line of the description, as before,
+    // instead of pressing «Создать».
     {L"EDIT", L"", ID_NEW_DESCRIPTION,
-     WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_BORDER | ES_MULTILINE | ES_AUTOVSCROLL, 18, 100, 440, 120},
-    {L"ComboBox", L"", ID_NEW_LINE, WS_CHILD | WS_VISIBLE | CBS_DROPDOWNLIST, 18, 235, 440, 200},
-    {L"BUTTON", L"Создать", ID_NEW_CREATE, WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON, 350, 280, 108, 30},
+     WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | WS_BORDER | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN, 18,
+     100, 440, 120},
+    {L"STATIC", L"Линия поддержки", 0, WS_CHILD | SS_NOPREFIX, 18, 235, 440, 20},
+    {L"ComboBox", L"", ID_NEW_LINE, WS_CHILD | WS_VISIBLE | WS_TABSTOP | CBS_DROPDOWNLIST, 18, 235, 440, 200},
+    {L"BUTTON", L"Создать", ID_NEW_CREATE, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 350, 280, 108, 30},
 };
+const DialogForm newWorkForm = {newWorkControls, sizeof newWorkControls / sizeof newWorkControls[0], ID_NEW_SUBJECT,
+                                ID_NEW_CREATE};
 
 
 void onNewWorkCreate(HWND w, NewWorkDialogState* st) {
-    std::vector<HWND> controls = createDialogControls(w, newWorkControls, 6, st->font, st->dpi);
+    createDialogControls(w, newWorkForm, st->font, st->dpi);
+    HWND lines = GetDlgItem(w, ID_NEW_LINE);
     for (const ListRow& line : *st->lines)
-        SendMessageW(controls[4], CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.label.c_str()));
-    SendMessageW(controls[4], CB_SETCURSEL, 0, 0);
+        SendMessageW(lines, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.label.c_str()));
+    SendMessageW(lines, CB_SETCURSEL, 0, 0);
 }
 
 void onNewWorkConfirm(HWND w, NewWorkDialogState* st) {
@@ -61,7 +71,7 @@ const wchar_t* newWorkCaption(int mode, bool fromCase) {
 }
 
 LRESULT CALLBACK newWorkDialogProc(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
-    return dialogProcedure<NewWorkDialogState>(w, message, wParam, lParam, onNewWorkCreate, onNewWorkCommand);
+    return dialogProcedure<NewWorkDialogState>(w, message, wParam, lParam, newWorkForm, onNewWorkCreate, onNewWorkCommand);
 }
 
 void openNewWorkDialog(MainWindowState& s, bool fromCase) {

@@ -1,6 +1,7 @@
 #include "ui/main/state.h"
 #include "ui/main/composer.h"
 #include "app/selftest.h"
+#include "ui/main/accessibility.h"
 #include "ui/dialogs/actions.h"
 #include "ui/main/dispatch.h"
 #include "ui/main/history.h"
@@ -52,6 +53,7 @@ void leaveComposerMode(MainWindowState& s, bool restore) {
     s.editId.clear();
     s.savedText.clear();
     SetWindowTextW(s.hintLabel, L"");
+    nameComposer(s, std::wstring());
     updateActionControls(s);
 }
 
@@ -68,6 +70,7 @@ void enterReplyMode(MainWindowState& s, const MessageActions& message) {
     s.replyToId = message.id;
     std::wstring hint = L"Ответ: " + message.senderName + L" · " + message.text.substr(0, 90);
     SetWindowTextW(s.hintLabel, hint.c_str());
+    nameComposer(s, message.senderName);
     updateActionControls(s);
 }
 
@@ -89,6 +92,7 @@ void onEditCommand(MainWindowState& s) {
     s.editId = message.id;
     SetWindowTextW(s.composerEdit, message.text.c_str());
     SetWindowTextW(s.hintLabel, L"Изменение сообщения · Ctrl+Enter — сохранить · «Отменить» — вернуть черновик");
+    nameComposer(s, std::wstring());
     updateActionControls(s);
     SetFocus(s.composerEdit);
 }

@@ -3,6 +3,7 @@
 #include "app/scenarios.h"
 #include "ui/dialogs/actions.h"
 #include "ui/dialogs/dialogs.h"
+#include "ui/main/accessibility.h"
 #include "ui/main/composer.h"
 #include "ui/main/drafts.h"
 #include "ui/main/history.h"
@@ -70,28 +71,15 @@ void restoreIdleControls(MainWindowState& s) {
     updateActionControls(s);
 }
 
-// Whether a page holds a message, not by `userName`, whose id is not shown yet.
-bool bringsNewMessage(const std::vector<std::wstring>& shownIds, const std::vector<MessageActions>& page,
-                      const std::wstring& userName) {
-    for (const MessageActions& m : page) {
-        if (m.senderName == userName) continue;
-        bool known = false;
-        for (const std::wstring& id : shownIds)
-            if (id == m.id) {
-                known = true;
-                break;
-            }
-        if (!known) return true;
-    }
-    return false;
-}
-
 // Operators keep the window behind others all day: a customer's new message on
-// the newest page of the open conversation flashes its taskbar button.
+// the newest page of the open conversation flashes its taskbar button, and is
+// told to a screen reader also while the window is in front.
 void noticeNewMessages(MainWindowState& s, const std::vector<std::wstring>& shownIds, bool sameView) {
     if (!sameView || selfTest.active || !s.beforeCursor.empty() || !s.searchText.empty()) return;
-    if (GetForegroundWindow() == s.window) return;
-    if (bringsNewMessage(shownIds, s.actions, s.userName)) flashTaskbar(s.window);
+    std::wstring notice = newMessagesNotice(shownIds, s.actions, s.userName);
+    if (notice.empty()) return;
+    announce(s.transcriptView, notice);
+    if (GetForegroundWindow() != s.window) flashTaskbar(s.window);
 }
 
 // Refresh: list, history, panel, status line, controls, then the self-test step.

@@ -84,6 +84,26 @@ void keepReadingLine(HWND view, const ReadingLine& place) {
     SendMessageW(view, EM_SETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&scroll));
 }
 
+// The restored place of a minimised window is kept in workspace
+// coordinates: those of its monitor's work area.
+void restoreInto(HWND window, const RECT& screen) {
+    WINDOWPLACEMENT placement{};
+    placement.length = sizeof placement;
+    if (!GetWindowPlacement(window, &placement)) return;
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    LONG dx = 0, dy = 0;
+    if (GetMonitorInfoW(MonitorFromRect(&screen, MONITOR_DEFAULTTONEAREST), &info)) {
+        dx = info.rcWork.left - info.rcMonitor.left;
+        dy = info.rcWork.top - info.rcMonitor.top;
+    }
+    placement.rcNormalPosition = {screen.left - dx, screen.top - dy, screen.right - dx, screen.bottom - dy};
+    // Left as it is: minimised, and shown or not.
+    placement.showCmd = IsWindowVisible(window) ? SW_SHOWMINNOACTIVE : SW_HIDE;
+    placement.flags = 0;
+    SetWindowPlacement(window, &placement);
+}
+
 struct FontSearch {
     HFONT font;
     bool found;
@@ -140,6 +160,20 @@ HFONT createUiFont(int dpi) {
                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Segoe UI");
 }
 
+SIZE minimumWindowSize(int dpi, RECT work) {
+    LONG width = scaleToDpi(1100, dpi), height = scaleToDpi(650, dpi);
+    LONG roomX = work.right - work.left, roomY = work.bottom - work.top;
+    // A work area not known (no monitor) limits nothing.
+    if (roomX > 0 && roomX < width) width = roomX;
+    if (roomY > 0 && roomY < height) height = roomY;
+    return {width, height};
+}
+
+SIZE dpiScaledWindowSize(SIZE client, int fromDpi, int toDpi, SIZE frameAtNewDpi) {
+    if (fromDpi <= 0) fromDpi = baseDpi;
+    return {MulDiv(client.cx, toDpi, fromDpi) + frameAtNewDpi.cx, MulDiv(client.cy, toDpi, fromDpi) + frameAtNewDpi.cy};
+}
+
 RECT firstWindowRect(RECT placed, SIZE wanted, SIZE minimum, RECT work) {
     LONG width = fitted(wanted.cx, work.right - work.left, minimum.cx);
     LONG height = fitted(wanted.cy, work.bottom - work.top, minimum.cy);
@@ -176,6 +210,14 @@ void applyDpiChange(MainWindowState& s, int dpi, const RECT& suggested) {
             SendMessageW(controlHandle(s, i), WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
         followFont(s.transcriptView);
         retireFont(old, font);
+    }
+    if (IsIconic(s.window)) {
+        // Minimised, the client area is 0 x 0 and nothing is laid out: the
+        // suggested rectangle becomes the restored one, whose WM_SIZE lays
+        // the window out at the new DPI.
+        restoreInto(s.window, suggested);
+        keepReadingLine(s.transcriptView, place);
+        return;
     }
     // The move sizes the window, whose WM_SIZE lays it out; a suggestion of
     // the same size sends none, so the layout runs here once more.

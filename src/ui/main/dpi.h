@@ -8,6 +8,11 @@
 
 struct MainWindowState;
 
+// Sent by Windows 10 1703 and later only; the program is built for Windows 7.
+#ifndef WM_GETDPISCALEDSIZE
+#define WM_GETDPISCALEDSIZE 0x02E4
+#endif
+
 const int baseDpi = 96;
 
 // MulDiv(value, dpi, 96).
@@ -29,10 +34,19 @@ RECT workAreaOf(HWND window);
 // The one font of the program ("Segoe UI", 15 pixels at 96 DPI) at a DPI.
 HFONT createUiFont(int dpi);
 
+// The main window's minimum size: 1100 x 650 at 96 DPI scaled, but never
+// more than the work area, so that on a small screen at a large scale the
+// whole window, status line included, still fits above the taskbar.
+SIZE minimumWindowSize(int dpi, RECT work);
+
+// The main window's size at another DPI (WM_GETDPISCALEDSIZE): its client
+// area scaled exactly, as the layout is, plus the frame at that DPI.
+SIZE dpiScaledWindowSize(SIZE client, int fromDpi, int toDpi, SIZE frameAtNewDpi);
+
 // Where the main window first appears: as placed by the system, its size the
 // wanted one cut to the work area (the taskbar stays clear of the status
-// line), but never below the minimum; moved into the work area, keeping its
-// left and top edges on screen when it is larger.
+// line), but never below the minimum (which minimumWindowSize keeps within
+// the work area); moved into the work area.
 RECT firstWindowRect(RECT placed, SIZE wanted, SIZE minimum, RECT work);
 
 // A dialog's window: its client area the 96-DPI one (the 96-DPI window size

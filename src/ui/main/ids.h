@@ -38,6 +38,13 @@ enum MainControlId {
 static_assert(ID_SERVER_EDIT == 100 && ID_MORE == 160, "main window ids stay within 100..160");
 static_assert(ID_ACTION_LAST - ID_ACTION_FIRST == 5, "six work item action buttons");
 
+// The hidden labels that name the fields for screen readers (layout.h). They
+// never send a command, so sharing numbers with the menu's commands is safe:
+// those arrive from the menu, never from a control.
+const int ID_LABEL_FIRST = 170;
+const int ID_LABEL_LAST = 189;
+static_assert(ID_LABEL_FIRST > int(ID_MORE), "the labels' ids follow the published controls' ids");
+
 // Commands of the message actions menu.
 enum MenuCommandId {
     ID_MENU_LIKE = 171,

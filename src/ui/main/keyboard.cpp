@@ -56,6 +56,71 @@ void moveFocus(MainWindowState& s, HWND from, bool backward) {
     focusControl(s, stopHandle(s, mainTabOrder[next]), true);
 }
 
+// The window's areas, for F6 and Shift+F6 (the Windows keys for moving among
+// panes). Each starts at a stop of the tab order and runs to the next one's
+// start; F6 puts the focus on its target, or, for the work item panel, on its
+// first usable control.
+struct Pane {
+    HWND MainWindowState::*start;
+    HWND MainWindowState::*target;
+};
+const Pane panes[] = {
+    {&MainWindowState::serverEdit, &MainWindowState::itemList},  // with the sign-in strip, organisations, tabs
+    {&MainWindowState::reasonEdit, nullptr},                      // the work item panel
+    {&MainWindowState::searchEdit, &MainWindowState::searchEdit},
+    {&MainWindowState::transcriptView, &MainWindowState::transcriptView},  // with the message and file strips
+    {&MainWindowState::composerEdit, &MainWindowState::composerEdit},
+};
+const int paneCount = static_cast<int>(sizeof panes / sizeof panes[0]);
+// The order F6 visits them: the list, the transcript, the composer, the
+// search field, the work item panel.
+const int paneOrder[] = {0, 3, 4, 2, 1};
+
+int tabIndexOf(HWND MainWindowState::*handle) {
+    for (int i = 0; i < mainTabStopCount; ++i)
+        if (mainTabOrder[i].actionIndex < 0 && mainTabOrder[i].handle == handle) return i;
+    return -1;
+}
+
+// The tab stops [first, last) of pane p.
+void paneRange(int p, int& first, int& last) {
+    first = tabIndexOf(panes[p].start);
+    last = mainTabStopCount;
+    for (int q = 0; q < paneCount; ++q) {
+        int start = tabIndexOf(panes[q].start);
+        if (start > first && start < last) last = start;
+    }
+}
+
+HWND paneTarget(const MainWindowState& s, int p) {
+    if (panes[p].target) {
+        HWND target = s.*(panes[p].target);
+        return usable(target) ? target : nullptr;
+    }
+    int first = 0, last = 0;
+    paneRange(p, first, last);
+    for (int i = first; i < last; ++i)
+        if (usable(stopHandle(s, mainTabOrder[i]))) return stopHandle(s, mainTabOrder[i]);
+    return nullptr;
+}
+
+void moveAmongPanes(MainWindowState& s, HWND from, bool backward) {
+    if (!from) from = topControl(s, s.lastFocus);
+    int current = -1;
+    for (int k = 0; k < paneCount; ++k) {
+        int first = 0, last = 0;
+        paneRange(paneOrder[k], first, last);
+        for (int i = first; i < last; ++i)
+            if (from && stopHandle(s, mainTabOrder[i]) == from) current = k;
+    }
+    std::vector<bool> reachable(paneCount);
+    for (int k = 0; k < paneCount; ++k) reachable[static_cast<size_t>(k)] = paneTarget(s, paneOrder[k]) != nullptr;
+    int next = nextTabStop(reachable, current, backward);
+    if (next < 0) return;
+    SendMessageW(s.window, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
+    focusControl(s, paneTarget(s, paneOrder[next]), true);
+}
+
 void click(MainWindowState& s, int id, HWND button) {
     SendMessageW(s.window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
 }
@@ -138,6 +203,9 @@ bool preTranslateMainWindowKey(MainWindowState& s, const MSG& msg) {
         if (signInField && !repeat && s.token.empty()) click(s, ID_SIGN_IN, s.signInButton);
         return true;
     }
+    case VK_F6:
+        moveAmongPanes(s, control, GetKeyState(VK_SHIFT) < 0);
+        return true;
     case VK_ESCAPE:
         if (!control || control != s.composerEdit || (s.replyToId.empty() && s.editId.empty())) return false;
         click(s, ID_CANCEL_MODE, s.cancelModeButton);

@@ -2,7 +2,8 @@
 // also take Enter from the composer): Tab and Shift+Tab through the tab order
 // of layout.h, Enter in the sign-in fields, Escape and Ctrl+Tab in the
 // composer, Enter on a push button, Ctrl+Backspace and Ctrl+A in the text
-// fields, and where the focus goes at start, sign-in, sign-out and when the
+// fields, F6 and Shift+F6 among the window's areas (the list, the transcript,
+// the composer, the search field, the work item panel), and where the focus goes at start, sign-in, sign-out and when the
 // window is activated again.
 #pragma once
 #include "ui/main/state.h"

@@ -55,6 +55,35 @@ const ControlSpec mainControls[mainControlCount] = {
     {L"BUTTON", L"Ещё…", pushButton, ID_MORE, &MainWindowState::moreButton, -1, nullptr, 0},
 };
 
+const FieldLabel fieldLabels[fieldLabelCount] = {
+    {&MainWindowState::serverEdit, ID_LABEL_FIRST + 0, L"Адрес сервера"},
+    {&MainWindowState::loginEdit, ID_LABEL_FIRST + 1, L"Логин"},
+    {&MainWindowState::passwordEdit, ID_LABEL_FIRST + 2, L"Пароль"},
+    {&MainWindowState::orgCombo, ID_LABEL_FIRST + 3, L"Организация"},
+    {&MainWindowState::modeTabs, ID_LABEL_FIRST + 4, L"Раздел"},
+    {&MainWindowState::itemList, ID_LABEL_FIRST + 5, L"Список разговоров"},
+    {&MainWindowState::transcriptView, ID_LABEL_FIRST + 6, L"Переписка"},
+    {&MainWindowState::composerEdit, ID_LABEL_FIRST + 7, L"Сообщение"},
+    {&MainWindowState::reasonEdit, ID_LABEL_FIRST + 8, L"Пояснение для изменения статуса"},
+    {&MainWindowState::staffCombo, ID_LABEL_FIRST + 9, L"Исполнитель"},
+    {&MainWindowState::fileCombo, ID_LABEL_FIRST + 10, L"Файлы разговора"},
+    {&MainWindowState::searchEdit, ID_LABEL_FIRST + 11, L"Поиск по сообщениям"},
+    {&MainWindowState::messageCombo, ID_LABEL_FIRST + 12, L"Выбранное сообщение"},
+};
+static_assert(ID_LABEL_FIRST + fieldLabelCount - 1 <= ID_LABEL_LAST, "the labels' ids stay within their range");
+
+const FieldLabel* labelBefore(int index) {
+    for (const FieldLabel& label : fieldLabels)
+        if (mainControls[index].handle == label.field) return &label;
+    return nullptr;
+}
+
+std::wstring composerName(bool replying, bool editing, const std::wstring& sender) {
+    if (editing) return L"Сообщение — изменение";
+    if (replying) return L"Сообщение — ответ для " + sender;
+    return L"Сообщение";
+}
+
 HWND& controlHandle(MainWindowState& state, int index) {
     const ControlSpec& row = mainControls[index];
     if (row.actionIndex >= 0) return state.actionButtons[row.actionIndex];

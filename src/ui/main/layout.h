@@ -21,6 +21,26 @@ struct ControlSpec {
 
 extern const ControlSpec mainControls[mainControlCount];
 
+// A screen reader names an edit, a list, a combo box, a tab control or a rich
+// edit by the nearest STATIC created before it (walking back through the
+// earlier siblings). Each such field gets a label of its own, created just
+// before it and never shown, moved or enabled: the window looks and lays out
+// as without them, and the labels take no focus.
+struct FieldLabel {
+    HWND MainWindowState::*field;
+    int id;               // ID_LABEL_FIRST..ID_LABEL_LAST
+    const wchar_t* name;
+};
+
+const int fieldLabelCount = 13;
+extern const FieldLabel fieldLabels[fieldLabelCount];
+
+// The label created before table row `index`, or null.
+const FieldLabel* labelBefore(int index);
+
+// The composer's name: plain, replying to `sender`, or editing.
+std::wstring composerName(bool replying, bool editing, const std::wstring& sender);
+
 // The order in which Tab moves the keyboard focus through the controls above:
 // reading order, the sign-in strip and the left column first, then the right
 // side top to bottom and left to right, the web link last. The main window is

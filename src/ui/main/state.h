@@ -45,6 +45,8 @@ struct MainWindowState {
     HWND searchEdit = nullptr, findButton = nullptr, olderButton = nullptr, newerButton = nullptr, latestButton = nullptr;
     HWND messageCombo = nullptr, replyButton = nullptr, editButton = nullptr, forwardButton = nullptr;
     HWND cancelModeButton = nullptr, hintLabel = nullptr, moreButton = nullptr;
+    // The hidden label that names the composer; the name tells its mode.
+    HWND composerLabel = nullptr;
 
     WNDPROC composerProc = nullptr;
     WNDPROC searchProc = nullptr;

@@ -1,5 +1,6 @@
 #include "ui/main/window.h"
 #include "app/selftest.h"
+#include "ui/main/accessibility.h"
 #include "app/startup.h"
 #include "ui/dialogs/actions.h"
 #include "ui/dialogs/dialogs.h"
@@ -39,8 +40,9 @@ HWND createMainWindow(HINSTANCE instance, MainWindowState& state) {
     // its size at that scale, no larger than the monitor's work area.
     RECT placed{};
     GetWindowRect(window, &placed);
-    RECT first = firstWindowRect(placed, {scaled(state, 1280), scaled(state, 820)},
-                                 {scaled(state, 1100), scaled(state, 650)}, workAreaOf(window));
+    RECT work = workAreaOf(window);
+    RECT first = firstWindowRect(placed, {scaled(state, 1280), scaled(state, 820)}, minimumWindowSize(state.dpi, work),
+                                 work);
     if (!EqualRect(&first, &placed))
         SetWindowPos(window, nullptr, first.left, first.top, first.right - first.left, first.bottom - first.top,
                      SWP_NOZORDER | SWP_NOACTIVATE);
@@ -73,6 +75,13 @@ namespace {
 void createControls(MainWindowState& state, HINSTANCE instance) {
     for (int i = 0; i < mainControlCount; ++i) {
         const ControlSpec& row = mainControls[i];
+        if (const FieldLabel* label = labelBefore(i)) {
+            // Without WS_VISIBLE: it names the field and nothing else.
+            HWND name = CreateWindowExW(0, L"STATIC", label->name, WS_CHILD | SS_LEFT | SS_NOPREFIX, 0, 0, 10, 10,
+                                        state.window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(label->id)),
+                                        instance, nullptr);
+            if (label->field == &MainWindowState::composerEdit) state.composerLabel = name;
+        }
         const wchar_t* text = row.handle == &MainWindowState::serverEdit ? state.serverUrl.c_str() : row.text;
         HWND control = CreateWindowExW(0, row.className, text, WS_CHILD | WS_VISIBLE | row.style, 0, 0, 10, 10,
                                        state.window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(row.id)), instance,
@@ -84,6 +93,7 @@ void createControls(MainWindowState& state, HINSTANCE instance) {
         SetWindowLongPtrW(state.composerEdit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(composerKeyFilter)));
     state.searchProc = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrW(state.searchEdit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(searchKeyFilter)));
+    makeStatusLiveRegion(state);
 }
 
 LRESULT onCreate(HWND window, const CREATESTRUCTW* create) {
@@ -158,9 +168,21 @@ void onTimer(MainWindowState& s, UINT_PTR timer) {
     }
 }
 
-void onMinMaxInfo(MINMAXINFO* info, int dpi) {
-    info->ptMinTrackSize.x = scaleToDpi(1100, dpi);
-    info->ptMinTrackSize.y = scaleToDpi(650, dpi);
+void onMinMaxInfo(HWND window, MINMAXINFO* info, int dpi) {
+    SIZE least = minimumWindowSize(dpi, workAreaOf(window));
+    info->ptMinTrackSize.x = least.cx;
+    info->ptMinTrackSize.y = least.cy;
+}
+
+// Windows would scale the whole window, frame included; the layout scales
+// the client area, so that is what is asked for.
+LRESULT onGetDpiScaledSize(const MainWindowState& s, int dpi, SIZE* size) {
+    RECT client{};
+    if (dpi <= 0 || IsIconic(s.window) || !GetClientRect(s.window, &client)) return FALSE;
+    DWORD style = static_cast<DWORD>(GetWindowLongW(s.window, GWL_STYLE));
+    DWORD exStyle = static_cast<DWORD>(GetWindowLongW(s.window, GWL_EXSTYLE));
+    *size = dpiScaledWindowSize({client.right, client.bottom}, s.dpi, dpi, frameSizeForDpi(style, exStyle, dpi));
+    return TRUE;
 }
 
 }  // namespace
@@ -173,7 +195,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         if (message == WM_GETMINMAXINFO) {
             // Asked for before WM_CREATE too, when there is no state yet.
             const MainWindowState* created = stateOf(window);
-            onMinMaxInfo(reinterpret_cast<MINMAXINFO*>(lParam), created ? created->dpi : dpiForWindow(window));
+            onMinMaxInfo(window, reinterpret_cast<MINMAXINFO*>(lParam), created ? created->dpi : dpiForWindow(window));
             return 0;
         }
         MainWindowState* state = stateOf(window);
@@ -189,6 +211,8 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             // reflow at no width and back on restore.
             if (wParam != SIZE_MINIMIZED) layoutMainWindow(*state);
             return 0;
+        case WM_GETDPISCALEDSIZE:
+            return onGetDpiScaledSize(*state, static_cast<int>(wParam), reinterpret_cast<SIZE*>(lParam));
         case WM_DPICHANGED:
             applyDpiChange(*state, HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
             return 0;
@@ -207,6 +231,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         case WM_TIMER: onTimer(*state, wParam); return 0;
         case WM_NET_RESULT: onNetResult(*state, reinterpret_cast<NetResult*>(lParam)); return 0;
         case WM_DESTROY:
+            forgetStatusLiveRegion(*state);
             SetWindowLongPtrW(window, GWLP_USERDATA, 0);
             if (netResultWindow == window) netResultWindow = nullptr;
             PostQuitMessage(0);
