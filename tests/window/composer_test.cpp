@@ -69,6 +69,8 @@ TEST_CASE("reply and edit modes keep the draft over two edits and a cancel") {
     MainWindowState& s = h.state;
     open(h, page(msg("1", "первое", all) + "," + msg("2", "второе", all)));
     SetWindowTextW(s.composerEdit, L"черновик");
+    // A screen reader names the composer by its label, which tells the mode.
+    WinEvents renamed(EVENT_OBJECT_NAMECHANGE);
 
     select(h, 1);
     command(h, ID_REPLY);
@@ -76,8 +78,12 @@ TEST_CASE("reply and edit modes keep the draft over two edits and a cancel") {
     CHECK(textOf(s.hintLabel) == L"Ответ: S1 · первое");
     CHECK(textOf(s.composerEdit) == L"черновик");
     CHECK(IsWindowEnabled(s.cancelModeButton));
+    CHECK(textOf(s.composerLabel) == L"Сообщение — ответ для S1");
+    CHECK(renamed.takeFor(s.composerEdit) == 1);
 
     command(h, ID_EDIT);  // edit leaves reply mode
+    CHECK(textOf(s.composerLabel) == L"Сообщение — изменение");
+    CHECK(renamed.takeFor(s.composerEdit) > 0);
     CHECK(s.replyToId.empty());
     CHECK(s.editId == L"1");
     CHECK(textOf(s.composerEdit) == L"первое");
@@ -90,6 +96,7 @@ TEST_CASE("reply and edit modes keep the draft over two edits and a cancel") {
     CHECK(s.editId == L"2");
     CHECK(textOf(s.composerEdit) == L"второе");
     command(h, ID_CANCEL_MODE);
+    CHECK(textOf(s.composerLabel) == L"Сообщение");
     CHECK(textOf(s.composerEdit) == L"черновик");
     CHECK(textOf(s.sendButton) == L"Отправить");
     CHECK(textOf(s.hintLabel).empty());

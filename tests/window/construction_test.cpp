@@ -2,19 +2,68 @@
 #include "harness.h"
 #include "ui/main/ids.h"
 #include "ui/main/layout.h"
+#include "ui/dialogs/dialogs.h"
 #include <commctrl.h>
+#include <oleacc.h>
 #include <richedit.h>
 
 namespace {
+// The published controls: what a probe sees that skips the hidden labels.
 std::vector<HWND> children(HWND parent) {
     std::vector<HWND> list;
-    for (HWND c = GetWindow(parent, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) list.push_back(c);
+    for (HWND c = GetWindow(parent, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        int id = GetDlgCtrlID(c);
+        if (id < ID_LABEL_FIRST || id > ID_LABEL_LAST) list.push_back(c);
+    }
     return list;
 }
 
 std::wstring upper(std::wstring s) {
     for (auto& c : s) c = static_cast<wchar_t>(towupper(c));
     return s;
+}
+
+// Microsoft's rule for a control without text of its own: the nearest STATIC
+// among the siblings created before it; the walk stops at a control with
+// WS_TABSTOP or WS_GROUP.
+std::wstring nameByRule(HWND control) {
+    for (HWND c = GetWindow(control, GW_HWNDPREV); c; c = GetWindow(c, GW_HWNDPREV)) {
+        if (upper(classOf(c)) == L"STATIC") return textOf(c);
+        if (GetWindowLongW(c, GWL_STYLE) & (WS_TABSTOP | WS_GROUP)) break;
+    }
+    return L"(none)";
+}
+
+// What Wine's own accessible object says in this process (it names edits by
+// the same walk).
+// IID_IAccessible spelled out: through the one linked from MinGW's libraries
+// Wine refused the interface here.
+const GUID accessibleInterface = {0x618736e0, 0x3c3d, 0x11cf, {0x81, 0x0c, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+
+std::wstring accessibleName(HWND control) {
+    static const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    (void)com;
+    IAccessible* acc = nullptr;
+    HRESULT hr = AccessibleObjectFromWindow(control, static_cast<DWORD>(OBJID_CLIENT), accessibleInterface,
+                                          reinterpret_cast<void**>(&acc));
+    if (FAILED(hr) || !acc) return L"(no object)";
+    VARIANT self{};
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR name = nullptr;
+    std::wstring said = SUCCEEDED(acc->get_accName(self, &name)) && name ? std::wstring(name) : L"(no name)";
+    SysFreeString(name);
+    acc->Release();
+    return said;
+}
+
+void checkNames(const std::vector<std::pair<HWND, std::wstring>>& fields) {
+    for (const auto& field : fields) {
+        CAPTURE(field.second);
+        REQUIRE(field.first);
+        CHECK(nameByRule(field.first) == field.second);
+        if (upper(classOf(field.first)) == L"EDIT") CHECK(accessibleName(field.first) == field.second);
+    }
 }
 }
 
@@ -145,4 +194,57 @@ TEST_CASE("the window keeps its minimum tracking size and lays out on resize") {
     GetClientRect(h.state.transcriptView, &after);
     ShowWindow(h.window, SW_HIDE);
     CHECK(EqualRect(&before, &after));
+}
+
+TEST_CASE("every field is named by the label before it, the dialogs' too; each dialog opens with the focus on its first control") {
+    Harness h;
+    MainWindowState& s = h.state;
+    checkNames({{s.serverEdit, L"Адрес сервера"}, {s.loginEdit, L"Логин"}, {s.passwordEdit, L"Пароль"},
+                {s.orgCombo, L"Организация"}, {s.modeTabs, L"Раздел"}, {s.itemList, L"Список разговоров"},
+                {s.transcriptView, L"Переписка"}, {s.composerEdit, L"Сообщение"},
+                {s.reasonEdit, L"Пояснение для изменения статуса"}, {s.staffCombo, L"Исполнитель"},
+                {s.fileCombo, L"Файлы разговора"}, {s.searchEdit, L"Поиск по сообщениям"},
+                {s.messageCombo, L"Выбранное сообщение"}});
+    // The labels are never shown and never take the focus.
+    for (HWND c = GetWindow(h.window, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        int id = GetDlgCtrlID(c);
+        if (id < ID_LABEL_FIRST || id > ID_LABEL_LAST) continue;
+        CHECK(upper(classOf(c)) == L"STATIC");
+        CHECK((GetWindowLongW(c, GWL_STYLE) & (WS_VISIBLE | WS_TABSTOP)) == 0);
+    }
+
+    s.lines = {{L"l1", L"Первая линия", L"", L""}};
+    struct Opening {
+        const wchar_t* className;
+        std::function<void()> open;
+        int firstFocus;
+        std::vector<std::pair<int, std::wstring>> named;  // control id, name
+    };
+    const Opening openings[] = {
+        {L"KestaForwardMessage",
+         [&] { openForwardDialog(s, L"1", R"([{"id":"r1","title":"Общий","canWrite":true}])"); }, 701,
+         {{701, L"Куда переслать сообщение?"}}},
+        {L"KestaDeleteMessage", [&] { confirmDeletion(s, MessageActions{}); }, 801, {}},
+        {L"KestaNewWork",
+         [&] {
+             s.mode = 1;
+             openNewWorkDialog(s, false);
+         },
+         1, {{1, L"Тема"}, {2, L"Описание"}, {3, L"Линия поддержки"}}},
+    };
+    for (const Opening& o : openings) {
+        CAPTURE(std::string(o.className, o.className + wcslen(o.className)));
+        bool seen = false;
+        whenDialogOpens(o.className, [&](HWND d) {
+            seen = true;
+            CHECK(GetFocus() == GetDlgItem(d, o.firstFocus));
+            std::vector<std::pair<HWND, std::wstring>> fields;
+            for (const auto& n : o.named) fields.push_back({GetDlgItem(d, n.first), n.second});
+            checkNames(fields);
+            PostMessageW(d, WM_CLOSE, 0, 0);
+        });
+        o.open();
+        CHECK(seen);
+    }
+    CHECK(takeJobs().empty());
 }

@@ -1,5 +1,6 @@
 #include <doctest/doctest.h>
 #include "harness.h"
+#include "ui/main/accessibility.h"
 #include "ui/main/composer.h"
 #include "ui/main/dispatch.h"
 #include "ui/main/ids.h"
@@ -496,18 +497,28 @@ TEST_CASE("an empty list with nothing selected does not leave the exchange line 
     CHECK(takeJobs().empty());
 }
 
-TEST_CASE("the flash shows for five seconds, then the connected line returns") {
+TEST_CASE("the flash shows for five seconds, then the connected line returns; a screen reader hears each once") {
     Harness h;
     MainWindowState& s = h.state;
+    WinEvents spoken(EVENT_OBJECT_LIVEREGIONCHANGED);
     openFirstRoom(h, historyWith(message("m1", "a")));
+    CHECK(spoken.takeFor(s.statusLabel) == 2);  // "Вошли: Анна", then the connected line
+    auto periodicRefresh = [&] {
+        SendMessageW(h.window, WM_TIMER, 1, 0);
+        answerRefresh(h, roomsJson, historyWith(message("m1", "a")));
+    };
+    periodicRefresh();
+    CHECK(spoken.takeFor(s.statusLabel) == 0);  // the same line again
     showFlash(s, L"Реакция обновлена");
-    SendMessageW(h.window, WM_TIMER, 1, 0);
-    answerRefresh(h, roomsJson, historyWith(message("m1", "a")));
+    periodicRefresh();
     CHECK(textOf(s.statusLabel) == L"Реакция обновлена");
+    CHECK(spoken.takeFor(s.statusLabel) == 1);
+    periodicRefresh();
+    CHECK(spoken.takeFor(s.statusLabel) == 0);
     s.flashTick = GetTickCount() - 5001;
-    SendMessageW(h.window, WM_TIMER, 1, 0);
-    answerRefresh(h, roomsJson, historyWith(message("m1", "a")));
+    periodicRefresh();
     CHECK(textOf(s.statusLabel).find(L"Подключено") == 0);
+    CHECK(spoken.takeFor(s.statusLabel) == 1);
 }
 
 TEST_CASE("a page beyond the transcript's limit is not rewritten by every refresh") {
@@ -936,11 +947,15 @@ TEST_CASE("texts from the server are shown whole: a NUL stands as U+FFFD, ids st
     CHECK(textOf(s.composerEdit) == L"a\uFFFDb");
 }
 
-TEST_CASE("a customer's new message flashes the taskbar button; the first page, own messages and older pages do not") {
+TEST_CASE("a customer's new message flashes the taskbar button and is announced; the first page, own messages and older pages are not") {
     static int flashes = 0;
     flashes = 0;
     void (*saved)(HWND) = flashTaskbar;
     flashTaskbar = [](HWND) { ++flashes; };
+    static std::vector<std::wstring> notices;
+    notices.clear();
+    void (*savedAnnounce)(HWND, const std::wstring&) = announce;
+    announce = [](HWND, const std::wstring& text) { notices.push_back(text); };
     Harness h;
     MainWindowState& s = h.state;
     auto own = [](const std::string& id) {
@@ -959,13 +974,20 @@ TEST_CASE("a customer's new message flashes the taskbar button; the first page, 
     CHECK(flashes == 1);  // a customer's
     refreshWith(historyWith(first + "," + own("m2") + "," + message("m3", "b edited"), "c1"));
     CHECK(flashes == 1);  // changed, not new
+    refreshWith(historyWith(first + "," + own("m2") + "," + message("m3", "b edited") + "," + message("m4", "c") +
+                                "," + message("m5", "d"),
+                            "c1"));
+    CHECK(flashes == 2);
+    CHECK(notices == std::vector<std::wstring>{L"Новое сообщение: S", L"Новые сообщения: 2"});
     command(h, ID_OLDER);
     answerRefresh(h, roomsJson, historyWith(message("m0", "old")));
     refreshWith(historyWith(message("m0", "old") + "," + message("m-1", "older still")));
-    CHECK(flashes == 1);  // an older page
+    CHECK(flashes == 2);  // an older page
     SendMessageW(s.itemList, LB_SETCURSEL, 1, 0);
     command(h, ID_ITEM_LIST, LBN_SELCHANGE);
     answerRefresh(h, roomsJson, historyWith(message("x1", "other room")));
-    CHECK(flashes == 1);  // another conversation's first page
+    CHECK(flashes == 2);  // another conversation's first page
+    CHECK(notices.size() == 2);
     flashTaskbar = saved;
+    announce = savedAnnounce;
 }

@@ -111,3 +111,27 @@ void whenDialogOpens(const wchar_t* className, std::function<void(HWND)> action)
     pendingAction = std::move(action);
     SetTimer(nullptr, 0, 30, actOnDialog);
 }
+
+namespace {
+std::vector<HWND> eventWindows;
+void CALLBACK noteEvent(HWINEVENTHOOK, DWORD, HWND window, LONG, LONG, DWORD, DWORD) { eventWindows.push_back(window); }
+}  // namespace
+
+WinEvents::WinEvents(DWORD event) {
+    eventWindows.clear();
+    hook = SetWinEventHook(event, event, nullptr, noteEvent, GetCurrentProcessId(), 0, WINEVENT_OUTOFCONTEXT);
+}
+
+WinEvents::~WinEvents() {
+    if (hook) UnhookWinEvent(hook);
+    eventWindows.clear();
+}
+
+int WinEvents::takeFor(HWND window) {
+    pumpMessages();
+    int count = 0;
+    for (HWND w : eventWindows)
+        if (w == window) ++count;
+    eventWindows.clear();
+    return count;
+}

@@ -39,3 +39,15 @@ HWND findOwnWindow(const wchar_t* className);
 // Runs `action` on the first window of `className` once it exists, from a
 // timer that fires inside whatever nested loop is running.
 void whenDialogOpens(const wchar_t* className, std::function<void(HWND)> action);
+
+// The WinEvents of one kind raised in this process, as a screen reader's
+// out-of-context hook receives them: they arrive while the queue is pumped.
+struct WinEvents {
+    explicit WinEvents(DWORD event);
+    ~WinEvents();
+    WinEvents(const WinEvents&) = delete;
+    WinEvents& operator=(const WinEvents&) = delete;
+    // How many arrived for the window since the last call (pumps first).
+    int takeFor(HWND window);
+    HWINEVENTHOOK hook = nullptr;
+};

@@ -26,9 +26,11 @@ LRESULT CALLBACK statusLineProc(HWND label, UINT message, WPARAM wParam, LPARAM 
     try {
         if (message == WM_SETTEXT) {
             const wchar_t* text = reinterpret_cast<const wchar_t*>(lParam);
-            bool same = windowText(label) == (text ? text : L"");
+            std::wstring now = text ? text : L"";
             LRESULT set = DefSubclassProc(label, message, wParam, lParam);
-            if (!same && set) NotifyWinEvent(EVENT_OBJECT_LIVEREGIONCHANGED, label, OBJID_CLIENT, CHILDID_SELF);
+            MainWindowState* s = stateOf(GetParent(label));
+            if (set && s && statusLineSpeaks(s->spokenStatus, now))
+                NotifyWinEvent(EVENT_OBJECT_LIVEREGIONCHANGED, label, OBJID_CLIENT, CHILDID_SELF);
             return set;
         }
         if (message == WM_NCDESTROY) RemoveWindowSubclass(label, statusLineProc, statusSubclass);
@@ -102,6 +104,15 @@ void systemAnnounce(HWND control, const std::wstring& text) {
 }  // namespace
 
 void (*announce)(HWND control, const std::wstring& text) = systemAnnounce;
+
+bool statusLineSpeaks(std::wstring& spoken, const std::wstring& text) {
+    // The line every job start shows, the periodic refresh's too (set in
+    // work.cpp): spoken, it would be heard every four seconds.
+    static const wchar_t exchanging[] = L"Обмен с сервером…";
+    if (text.empty() || text == exchanging || text == spoken) return false;
+    spoken = text;
+    return true;
+}
 
 void makeStatusLiveRegion(MainWindowState& s) {
     SetWindowSubclass(s.statusLabel, statusLineProc, statusSubclass, 0);

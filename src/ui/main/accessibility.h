@@ -14,10 +14,16 @@
 
 // Marks the status line as a polite live region through the system's
 // annotation service (where it answers; Wine and old systems do not) and
-// watches its text: each real change raises EVENT_OBJECT_LIVEREGIONCHANGED,
-// the same text written again raises nothing. Whoever sets the status line
-// just sets its text.
+// watches its text: each text that statusLineSpeaks lets through raises
+// EVENT_OBJECT_LIVEREGIONCHANGED. Whoever sets the status line just sets
+// its text.
 void makeStatusLiveRegion(MainWindowState& state);
+
+// Whether a new status text is worth hearing: not empty, not the exchange
+// line a job start shows (each periodic refresh would speak it), and not the
+// text last heard (`spoken`, which it then becomes). So a periodic refresh
+// that ends on the line it began with says nothing.
+bool statusLineSpeaks(std::wstring& spoken, const std::wstring& text);
 
 // Takes the annotation off again before the window goes.
 void forgetStatusLiveRegion(MainWindowState& state);

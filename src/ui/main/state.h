@@ -47,6 +47,8 @@ struct MainWindowState {
     HWND cancelModeButton = nullptr, hintLabel = nullptr, moreButton = nullptr;
     // The hidden label that names the composer; the name tells its mode.
     HWND composerLabel = nullptr;
+    // The status text a screen reader was last told of (accessibility.h).
+    std::wstring spokenStatus;
 
     WNDPROC composerProc = nullptr;
     WNDPROC searchProc = nullptr;
