@@ -276,3 +276,62 @@ TEST_CASE("The server forgets its sessions: the password is asked for, and signi
     openRow(0);
     CHECK(waitFor([&] { return selectedRow() == 0 && textOf(composer) == L"first room draft"; }));
 }
+
+TEST_CASE("F6 and Shift+F6 move among the areas; the new work item dialog works from the keyboard alone") {
+    const char* log = requestLog();
+    REQUIRE(server());
+    REQUIRE(log);
+    RunningKesta kesta;
+    start(kesta, "{\"login\":\"selftest-admin\",\"password\":\"kesta\"}");
+    HWND list = kesta.control(ID_ITEM_LIST), composer = kesta.control(ID_COMPOSER);
+    REQUIRE(waitFor([&] { return focusOf(kesta.window) == list && IsWindowEnabled(composer); }));
+
+    // The list, the transcript, the composer, the search field, the work
+    // item panel's first control, and round again; Shift+F6 goes back.
+    const std::vector<HWND> areas = {kesta.ofClass(L"RICHEDIT50W"), composer, kesta.control(ID_SEARCH_EDIT),
+                                     kesta.control(ID_REASON_EDIT), list};
+    for (size_t i = 0; i < areas.size(); ++i) {
+        CAPTURE(i);
+        REQUIRE(pressAndFollow(kesta.window, "F6") == areas[i]);
+    }
+    CHECK(pressAndFollow(kesta.window, "shift+F6") == kesta.control(ID_REASON_EDIT));
+    CHECK(pressAndFollow(kesta.window, "F6") == list);
+
+    // The cases tab (from the list, back to the tabs, one to the right), then
+    // «Создать / управление в веб».
+    CHECK(pressAndFollow(kesta.window, "shift+Tab") == kesta.ofClass(L"SysTabControl32"));
+    CHECK(xdotool("key Right"));
+    CHECK(pressAndFollow(kesta.window, "Tab") == list);
+    CHECK(pressAndFollow(kesta.window, "Tab") == kesta.control(ID_NEW_WORK));
+    CHECK(xdotool("key space"));
+    HWND dialog = nullptr;
+    REQUIRE(waitFor([&] {
+        dialog = FindWindowW(L"KestaNewWork", nullptr);
+        return dialog && captionOf(dialog) == L"Новое обращение";
+    }));
+    HWND subject = GetDlgItem(dialog, 1), description = GetDlgItem(dialog, 2);
+    HWND lines = GetDlgItem(dialog, 3), create = GetDlgItem(dialog, 4);
+    CHECK(waitFor([&] { return focusOf(dialog) == subject; }));
+    CHECK(xdotool("type --delay 30 Printer"));
+    CHECK(pressAndFollow(dialog, "Tab") == description);
+    // Enter starts a new line of the description; Escape closes nothing.
+    CHECK(xdotool("type --delay 30 jams"));
+    CHECK(xdotool("key Return Escape"));
+    CHECK(xdotool("type --delay 30 daily"));
+    CHECK(waitFor([&] { return textOf(description) == L"jams\r\ndaily"; }));
+    CHECK(pressAndFollow(dialog, "Tab") == lines);
+    CHECK(pressAndFollow(dialog, "Tab") == create);
+    CHECK(pressAndFollow(dialog, "Tab") == subject);
+    CHECK(pressAndFollow(dialog, "shift+Tab") == create);
+    CHECK(pressAndFollow(dialog, "shift+Tab") == lines);
+    CHECK(IsWindow(dialog));
+    size_t casesBefore = countOf(readHostFile(log), "\"path\": \"/api/cases\"");
+    // Enter on the line list presses «Создать».
+    CHECK(xdotool("key Return"));
+    CHECK(waitFor([&] { return !IsWindow(dialog); }));
+    CHECK(waitFor([&] {
+        std::string requests = readHostFile(log);
+        return countOf(requests, "\"path\": \"/api/cases\"") > casesBefore &&
+               requests.find("\\\"subject\\\":\\\"Printer\\\",\\\"text\\\":\\\"jams\\\\r\\\\ndaily\\\"") != std::string::npos;
+    }));
+}
