@@ -83,10 +83,12 @@ void checkMainWindowAt(Harness& h, int dpi) {
         }
         if (!isClass(c, L"RICHEDIT50W")) CHECK(std::abs(fontHeight(c) - 15 * f) <= 0.5);
     }
+    // Never more than the work area (1600 wide here, below 1100 at 150 %).
     MINMAXINFO info{};
     SendMessageW(h.window, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
-    CHECK(std::abs(info.ptMinTrackSize.x - 1100 * f) <= 0.5);
-    CHECK(std::abs(info.ptMinTrackSize.y - 650 * f) <= 0.5);
+    RECT work = workAreaOf(h.window);
+    CHECK(std::abs(info.ptMinTrackSize.x - std::min(1100 * f, double(width(work)))) <= 0.5);
+    CHECK(std::abs(info.ptMinTrackSize.y - std::min(650 * f, double(height(work)))) <= 0.5);
 }
 
 void changeDpi(Harness& h, int dpi, RECT suggested) {
@@ -132,8 +134,8 @@ void checkDialogsAt(Harness& h, int dpi) {
          {{18, 18, 470, 75}, {18, 103, 470, 45}, {270, 167, 100, 30}, {380, 167, 110, 30}},
          [](MainWindowState& s) { confirmDeletion(s, MessageActions{}); }},
         {L"KestaNewWork", 500, 365,
-         {{18, 15, 420, 20}, {18, 38, 440, 27}, {18, 76, 440, 20}, {18, 100, 440, 120}, {18, 235, 440, 200},
-          {350, 280, 108, 30}},
+         {{18, 15, 420, 20}, {18, 38, 440, 27}, {18, 76, 440, 20}, {18, 100, 440, 120}, {18, 235, 440, 20},
+          {18, 235, 440, 200}, {350, 280, 108, 30}},
          [](MainWindowState& s) {
              s.mode = 1;
              openNewWorkDialog(s, false);
@@ -146,6 +148,7 @@ void checkDialogsAt(Harness& h, int dpi) {
     for (const DialogCase& d : dialogs) {
         CAPTURE(std::string(d.className, d.className + wcslen(d.className)));
         bool seen = false;
+        HFONT ownFont = nullptr;
         whenDialogOpens(d.className, [&](HWND dialog) {
             seen = true;
             RECT outer{}, client{};
@@ -161,25 +164,41 @@ void checkDialogsAt(Harness& h, int dpi) {
             }
             CHECK(std::abs((outer.left + outer.right) - (work.left + work.right)) <= 1);
             CHECK(std::abs((outer.top + outer.bottom) - (work.top + work.bottom)) <= 1);
-            size_t i = 0;
-            for (HWND c = GetWindow(dialog, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT), ++i) {
-                CAPTURE(i);
-                REQUIRE(i < d.controls.size());
-                const DialogRow& row = d.controls[i];
-                RECT r = placeOf(c);
-                if (isClass(c, L"ComboBox")) r.bottom = r.top + droppedHeight(c);
-                CHECK(std::abs(r.left - row.x * f) <= 1.0);
-                CHECK(std::abs(r.top - row.y * f) <= 1.0);
-                CHECK(std::abs(width(r) - row.w * f) <= 1.0);
-                CHECK(std::abs(height(r) - row.h * f) <= 1.0);
-                if (dpi == screenDpi && !isClass(c, L"ComboBox")) CHECK(r.bottom <= client.bottom);
-                CHECK(std::abs(fontHeight(c) - 15 * f) <= 0.5);
-            }
-            CHECK(i == d.controls.size());
+            auto controlsAt = [&](double scale) {
+                size_t i = 0;
+                for (HWND c = GetWindow(dialog, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT), ++i) {
+                    CAPTURE(i);
+                    REQUIRE(i < d.controls.size());
+                    const DialogRow& row = d.controls[i];
+                    RECT r = placeOf(c);
+                    if (isClass(c, L"ComboBox")) r.bottom = r.top + droppedHeight(c);
+                    CHECK(std::abs(r.left - row.x * scale) <= 1.0);
+                    CHECK(std::abs(r.top - row.y * scale) <= 1.0);
+                    CHECK(std::abs(width(r) - row.w * scale) <= 1.0);
+                    CHECK(std::abs(height(r) - row.h * scale) <= 1.0);
+                    if (scale == f && dpi == screenDpi && !isClass(c, L"ComboBox")) CHECK(r.bottom <= client.bottom);
+                    CHECK(std::abs(fontHeight(c) - 15 * scale) <= 0.5);
+                }
+                CHECK(i == d.controls.size());
+            };
+            controlsAt(f);
+            // Moved to a monitor of 125 % while open: a font of its own, the
+            // controls at that scale, the suggested rectangle.
+            const RECT suggested{100, 80, 100 + (d.width - frame96.cx) * 120 / 96 + frame.cx,
+                                 80 + (d.height - frame96.cy) * 120 / 96 + frame.cy};
+            SendMessageW(dialog, WM_DPICHANGED, MAKEWPARAM(120, 120), reinterpret_cast<LPARAM>(&suggested));
+            GetWindowRect(dialog, &outer);
+            CHECK(EqualRect(&outer, &suggested));
+            controlsAt(120 / 96.0);
+            ownFont = reinterpret_cast<HFONT>(SendMessageW(GetWindow(dialog, GW_CHILD), WM_GETFONT, 0, 0));
+            CHECK(ownFont != h.state.uiFont);
             PostMessageW(dialog, WM_CLOSE, 0, 0);
         });
         d.open(h.state);
         CHECK(seen);
+        // Gone with the dialog; the owner's font stays.
+        CHECK(GetObjectType(ownFont) == 0);
+        CHECK(GetObjectType(h.state.uiFont) == OBJ_FONT);
     }
 }
 }  // namespace
@@ -194,11 +213,11 @@ TEST_CASE("at 144 DPI the main window, its minimum size, its font and its first 
     CHARFORMAT2W format = charFormat(h.state.transcriptView, SCF_DEFAULT);
     CHECK(std::abs(format.yHeight * screenDpi / 1440.0 - 22.5) <= 1.0);
     // 1920 x 1230 does not fit a 1600 x 1000 screen: cut to the work area,
-    // but never narrower than the minimum of 1650 x 975.
+    // also below the minimum of 1650 x 975, which is larger than the screen.
     RECT work = workAreaOf(h.window), outer{};
     GetWindowRect(h.window, &outer);
-    CHECK(width(outer) == std::max(1650L, std::min(1920L, width(work))));
-    CHECK(height(outer) == std::max(975L, std::min(1230L, height(work))));
+    CHECK(width(outer) == std::min(1920L, width(work)));
+    CHECK(height(outer) == std::min(1230L, height(work)));
     CHECK(outer.left >= work.left);
     CHECK(outer.top >= work.top);
 }
@@ -235,6 +254,16 @@ TEST_CASE("WM_DPICHANGED: the suggested rectangle, the new font everywhere, the 
     CHECK(all == charFormat(view, SCF_DEFAULT).yHeight);
     CHECK(std::abs(all - before * 18.75 / 22.5) <= 15);  // twips: a pixel is 10 at 144 DPI
 
+    // Asked for its size at another DPI, the window gives its client area
+    // exactly scaled, plus that DPI's frame.
+    RECT client{};
+    GetClientRect(h.window, &client);
+    SIZE size{width(outer), height(outer)};
+    REQUIRE(SendMessageW(h.window, WM_GETDPISCALEDSIZE, 192, reinterpret_cast<LPARAM>(&size)) == TRUE);
+    SIZE frame = frameSizeForDpi(WS_OVERLAPPEDWINDOW, 0, 192);
+    CHECK(size.cx == client.right * 192 / 120 + frame.cx);
+    CHECK(size.cy == client.bottom * 192 / 120 + frame.cy);
+
     // Back to 150 %, reading at the end: still at the end.
     SendMessageW(view, WM_VSCROLL, SB_BOTTOM, 0);
     REQUIRE(transcriptAtEnd(view));
@@ -242,6 +271,20 @@ TEST_CASE("WM_DPICHANGED: the suggested rectangle, the new font everywhere, the 
     CHECK(transcriptAtEnd(view));
     checkMainWindowAt(h, screenDpi);
 
+    SUBCASE("minimised, nothing is laid out until the window is restored, at the new DPI") {
+        ShowWindow(h.window, SW_MINIMIZE);
+        RECT before = placeOf(s.sendButton);
+        const RECT restored{20, 10, 1420, 910};
+        changeDpi(h, 120, restored);
+        CHECK(s.dpi == 120);
+        RECT still = placeOf(s.sendButton);
+        CHECK(EqualRect(&before, &still));
+        ShowWindow(h.window, SW_RESTORE);
+        GetWindowRect(h.window, &outer);
+        CHECK(EqualRect(&outer, &restored));
+        checkMainWindowAt(h, 120);
+        ShowWindow(h.window, SW_HIDE);
+    }
     SUBCASE("a dialog open meanwhile keeps its font until it closes") {
         HFONT dialogFont = nullptr;
         whenDialogOpens(L"KestaDeleteMessage", [&](HWND dialog) {
