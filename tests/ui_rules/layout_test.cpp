@@ -21,6 +21,33 @@ int indexOfId(int id) {
         if (mainControls[i].id == id) return i;
     return -1;
 }
+
+// Every control inside the client area, none over another.
+void checkAllFitApart(int W, int H, int dpi) {
+    auto m = layoutForClientSize(W, H, dpi);
+    std::vector<RECT> shown;
+    for (int i = 0; i < mainControlCount; ++i) {
+        // A closed combo box is about a button high; its list drops over the others.
+        bool combo = std::wstring(mainControls[i].className) == L"ComboBox";
+        int height = combo ? scaleToDpi(28, dpi) : m[i].height;
+        shown.push_back({m[i].left, m[i].top, m[i].left + m[i].width, m[i].top + height});
+    }
+    for (int i = 0; i < mainControlCount; ++i) {
+        CAPTURE(i);
+        const RECT& a = shown[static_cast<size_t>(i)];
+        CHECK(a.left >= 0);
+        CHECK(a.top >= 0);
+        CHECK(a.right <= W);
+        CHECK(a.bottom <= H);
+        CHECK(a.right > a.left);
+        CHECK(a.bottom > a.top);
+        for (int j = i + 1; j < mainControlCount; ++j) {
+            CAPTURE(j);
+            RECT both{};
+            CHECK_FALSE(IntersectRect(&both, &a, &shown[static_cast<size_t>(j)]));
+        }
+    }
+}
 }
 
 TEST_CASE("layout places every control where the table says, at two sizes") {
@@ -142,7 +169,7 @@ TEST_CASE("the control table: 38 controls, unique ids within 100..160, every han
     for (int i = 0; i < mainControlCount; ++i) CHECK(handles.insert(&controlHandle(s, i)).second);
 }
 
-TEST_CASE("at 96, 120, 144 and 192 DPI every control is its 96-DPI rectangle scaled, and at the minimum size all fit apart") {
+TEST_CASE("at 96, 120, 144 and 192 DPI every control is its 96-DPI rectangle scaled, and at the minimum size all fit apart; so on screens smaller than the minimum") {
     // A 96-DPI client size that each scale turns into whole pixels.
     const int W96 = 1264, H96 = 780;
     auto at96 = layoutForClientSize(W96, H96, 96);
@@ -159,30 +186,19 @@ TEST_CASE("at 96, 120, 144 and 192 DPI every control is its 96-DPI rectangle sca
         }
 
         SIZE frame = frameSizeForDpi(WS_OVERLAPPEDWINDOW, 0, dpi);
-        int W = scaleToDpi(1100, dpi) - frame.cx, H = scaleToDpi(650, dpi) - frame.cy;
-        auto m = layoutForClientSize(W, H, dpi);
-        std::vector<RECT> shown;
-        for (int i = 0; i < mainControlCount; ++i) {
-            // A closed combo box is about a button high; its list drops over the others.
-            bool combo = std::wstring(mainControls[i].className) == L"ComboBox";
-            int height = combo ? scaleToDpi(28, dpi) : m[i].height;
-            shown.push_back({m[i].left, m[i].top, m[i].left + m[i].width, m[i].top + height});
-        }
-        for (int i = 0; i < mainControlCount; ++i) {
-            CAPTURE(i);
-            const RECT& a = shown[static_cast<size_t>(i)];
-            CHECK(a.left >= 0);
-            CHECK(a.top >= 0);
-            CHECK(a.right <= W);
-            CHECK(a.bottom <= H);
-            CHECK(a.right > a.left);
-            CHECK(a.bottom > a.top);
-            for (int j = i + 1; j < mainControlCount; ++j) {
-                CAPTURE(j);
-                RECT both{};
-                CHECK_FALSE(IntersectRect(&both, &a, &shown[static_cast<size_t>(j)]));
-            }
-        }
+        checkAllFitApart(scaleToDpi(1100, dpi) - frame.cx, scaleToDpi(650, dpi) - frame.cy, dpi);
+    }
+    // Screens whose work area (a 40-pixel taskbar below) is smaller than the
+    // scaled minimum, where the window is the work area: the layout gives up
+    // height from the transcript and the list, width from the text fields.
+    struct Screen { int dpi, width, height; };
+    for (const Screen& screen : {Screen{120, 1366, 728}, Screen{96, 1280, 680}, Screen{168, 1920, 1040}}) {
+        CAPTURE(screen.dpi);
+        SIZE least = minimumWindowSize(screen.dpi, RECT{0, 0, screen.width, screen.height});
+        CHECK(least.cx == std::min(scaleToDpi(1100, screen.dpi), screen.width));
+        CHECK(least.cy == std::min(scaleToDpi(650, screen.dpi), screen.height));
+        SIZE frame = frameSizeForDpi(WS_OVERLAPPEDWINDOW, 0, screen.dpi);
+        checkAllFitApart(least.cx - frame.cx, least.cy - frame.cy, screen.dpi);
     }
 }
 
