@@ -41,8 +41,6 @@ std::wstring nameByRule(HWND control) {
 const GUID accessibleInterface = {0x618736e0, 0x3c3d, 0x11cf, {0x81, 0x0c, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
 
 std::wstring accessibleName(HWND control) {
-    static const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    (void)com;
     IAccessible* acc = nullptr;
     HRESULT hr = AccessibleObjectFromWindow(control, static_cast<DWORD>(OBJID_CLIENT), accessibleInterface,
                                           reinterpret_cast<void**>(&acc));
