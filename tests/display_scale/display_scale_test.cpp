@@ -271,17 +271,29 @@ TEST_CASE("WM_DPICHANGED: the suggested rectangle, the new font everywhere, the 
     CHECK(transcriptAtEnd(view));
     checkMainWindowAt(h, screenDpi);
 
-    SUBCASE("minimised, nothing is laid out until the window is restored, at the new DPI") {
+    SUBCASE("minimised, nothing is laid out until the window is restored, at the new DPI and scaled size") {
+        // Shown at a size that fits the screen, so that the place to restore
+        // is the one it has.
+        ShowWindow(h.window, SW_SHOWNOACTIVATE);
+        SetWindowPos(h.window, nullptr, 0, 10, 1600, 980, SWP_NOZORDER | SWP_NOACTIVATE);
+        RECT normal{};
+        GetWindowRect(h.window, &normal);
+        GetClientRect(h.window, &client);
         ShowWindow(h.window, SW_MINIMIZE);
         RECT before = placeOf(s.sendButton);
-        const RECT restored{20, 10, 1420, 910};
-        changeDpi(h, 120, restored);
+        // The suggestion may be the icon's place; the restored place is kept.
+        changeDpi(h, 120, RECT{-32000, -32000, -31840, -31972});
         CHECK(s.dpi == 120);
         RECT still = placeOf(s.sendButton);
         CHECK(EqualRect(&before, &still));
         ShowWindow(h.window, SW_RESTORE);
         GetWindowRect(h.window, &outer);
-        CHECK(EqualRect(&outer, &restored));
+        SIZE frame120 = frameSizeForDpi(WS_OVERLAPPEDWINDOW, 0, 120);
+        CHECK(outer.left == normal.left);
+        CHECK(outer.top == normal.top);
+        // The width scaled is below the minimum at 125 % (1375) on this screen.
+        CHECK(width(outer) == std::max(MulDiv(client.right, 120, screenDpi) + frame120.cx, 1375L));
+        CHECK(height(outer) == MulDiv(client.bottom, 120, screenDpi) + frame120.cy);
         checkMainWindowAt(h, 120);
         ShowWindow(h.window, SW_HIDE);
     }

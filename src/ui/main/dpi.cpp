@@ -84,20 +84,22 @@ void keepReadingLine(HWND view, const ReadingLine& place) {
     SendMessageW(view, EM_SETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&scroll));
 }
 
-// The restored place of a minimised window is kept in workspace
-// coordinates: those of its monitor's work area.
-void restoreInto(HWND window, const RECT& screen) {
+// A minimised window's restored place at another DPI: where it was, its
+// client area scaled (as WM_GETDPISCALEDSIZE answers). The suggestion that
+// comes with the change is not used: for a minimised window it may be the
+// icon's place.
+void scaleRestoredPlace(HWND window, int fromDpi, int toDpi) {
     WINDOWPLACEMENT placement{};
     placement.length = sizeof placement;
     if (!GetWindowPlacement(window, &placement)) return;
-    MONITORINFO info{};
-    info.cbSize = sizeof info;
-    LONG dx = 0, dy = 0;
-    if (GetMonitorInfoW(MonitorFromRect(&screen, MONITOR_DEFAULTTONEAREST), &info)) {
-        dx = info.rcWork.left - info.rcMonitor.left;
-        dy = info.rcWork.top - info.rcMonitor.top;
-    }
-    placement.rcNormalPosition = {screen.left - dx, screen.top - dy, screen.right - dx, screen.bottom - dy};
+    DWORD style = static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE));
+    DWORD exStyle = static_cast<DWORD>(GetWindowLongW(window, GWL_EXSTYLE));
+    RECT& normal = placement.rcNormalPosition;
+    SIZE frameFrom = frameSizeForDpi(style, exStyle, fromDpi);
+    SIZE client{normal.right - normal.left - frameFrom.cx, normal.bottom - normal.top - frameFrom.cy};
+    SIZE size = dpiScaledWindowSize(client, fromDpi, toDpi, frameSizeForDpi(style, exStyle, toDpi));
+    normal.right = normal.left + size.cx;
+    normal.bottom = normal.top + size.cy;
     // Left as it is: minimised, and shown or not.
     placement.showCmd = IsWindowVisible(window) ? SW_SHOWMINNOACTIVE : SW_HIDE;
     placement.flags = 0;
@@ -202,6 +204,7 @@ void retireFont(HFONT font, HFONT current) {
 void applyDpiChange(MainWindowState& s, int dpi, const RECT& suggested) {
     if (dpi <= 0) return;
     ReadingLine place = readingLine(s.transcriptView);
+    int before = s.dpi;
     s.dpi = dpi;
     if (HFONT font = createUiFont(dpi)) {
         HFONT old = s.uiFont;
@@ -212,10 +215,9 @@ void applyDpiChange(MainWindowState& s, int dpi, const RECT& suggested) {
         retireFont(old, font);
     }
     if (IsIconic(s.window)) {
-        // Minimised, the client area is 0 x 0 and nothing is laid out: the
-        // suggested rectangle becomes the restored one, whose WM_SIZE lays
-        // the window out at the new DPI.
-        restoreInto(s.window, suggested);
+        // Minimised, the client area is 0 x 0 and nothing is laid out; the
+        // restore's WM_SIZE lays the window out at the new DPI.
+        scaleRestoredPlace(s.window, before, dpi);
         keepReadingLine(s.transcriptView, place);
         return;
     }

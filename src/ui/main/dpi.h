@@ -57,7 +57,8 @@ RECT dialogWindowRect(SIZE at96, SIZE frameAt96, SIZE frameAtDpi, int dpi, RECT 
 // The window moved to a monitor of another scale (WM_DPICHANGED): the font
 // for the new DPI given to every control, the transcript's text included,
 // the window moved to the suggested rectangle and laid out again; the
-// transcript keeps its reading place.
+// transcript keeps its reading place. Minimised, nothing is laid out: the
+// restored size is scaled, and the restore lays the window out.
 void applyDpiChange(MainWindowState& state, int dpi, const RECT& suggested);
 
 // Deletes a font that is no longer the current one once no window of this
