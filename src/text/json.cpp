@@ -1,5 +1,7 @@
 // jsmn is header-only: this is the one place its functions are compiled, so
-// it comes first, before json.h asks for declarations only.
+// it comes first, before json.h asks for declarations only, and with the
+// parent links json.h asks for.
+#define JSMN_PARENT_LINKS
 #include <jsmn.h>
 
 #include "text/json.h"
@@ -13,12 +15,12 @@
 #include <climits>
 #include <cstring>
 
-// The lookups rely on the default configuration: no parent links (a token
-// is four integers) and the lenient grammar.
-#if defined(JSMN_STRICT) || defined(JSMN_PARENT_LINKS)
-#error "jsmn must be used in its default configuration"
+// The lookups rely on the lenient grammar; parse relies on parent links for
+// its linear time (a token is five integers: kind, start, end, size, parent).
+#if defined(JSMN_STRICT) || !defined(JSMN_PARENT_LINKS)
+#error "jsmn must be used lenient and with parent links"
 #endif
-static_assert(sizeof(JsonToken) == 16, "a token is four 32-bit integers");
+static_assert(sizeof(JsonToken) == 20, "a token is five 32-bit integers");
 
 namespace {
 
@@ -85,7 +87,8 @@ JsonIndex nextElementAt(const JsonValue& doc, JsonIndex array, JsonIndex candida
 // gets no entries and is walked.
 void noteSubtreeEnds(JsonValue& doc) {
     const JsonIndex count = tokenCount(doc);
-    doc.subtreeEnd.reserve(static_cast<size_t>(jsonTokenCapacity));
+    // The first capacity's block is a spare; a longer table gets its own.
+    doc.subtreeEnd.reserve(std::max(static_cast<size_t>(jsonTokenCapacity), static_cast<size_t>(count)));
     doc.subtreeEnd.resize(static_cast<size_t>(count));
     std::vector<JsonIndex> open;
     for (JsonIndex j = 0; j < count; ++j) {
@@ -256,39 +259,145 @@ bool decodeWellFormed(const char* bytes, size_t length, std::wstring& out, bool&
 }  // namespace
 
 namespace {
-// Without parent links the tokenizer finds the enclosing container of a comma
-// that follows a colon by walking back over every token so far. Separators
-// that make no token ("[1,1,…,1:,:,:,…") can repeat that walk millions of
-// times within an 8 MB reply and freeze the window for minutes. A document
-// that fits the token table has at most one colon per two tokens, so more
-// colons than that (outside strings, before any NUL) can only be such a text.
-bool tooManyColons(const std::string& text) {
-    const size_t limit = static_cast<size_t>(jsonTokenCapacity / 2);
-    // Counting every colon byte is one quick pass; only a text with more than
-    // the limit needs the count that knows strings and NUL.
-    size_t bytes = 0;
-    for (const char c : text) bytes += c == ':';
-    if (bytes <= limit) return false;
-    size_t colons = 0;
-    bool inString = false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (c == '\0') break;
-        if (inString) {
-            if (c == '\\') ++i;
-            else if (c == '"') inString = false;
-        } else if (c == '"') {
-            inString = true;
-        } else if (c == ':' && ++colons > limit) {
-            return true;
+// With parent links a closing bracket climbs from the last value found up
+// its chain of parents to the innermost open container. The chain is short
+// in any reply a server writes, but the lenient grammar lets a text repeat a
+// long climb: closing brackets that make no token start from the same last
+// value, deep nesting closes one level a climb, and a colon hangs the next
+// value under the last one, however deep. Within the transport's 8000000
+// bytes that can add up to hundreds of billions of steps and freeze the
+// window for hours. This pass follows the same chain (kept as a stack: every
+// new value hangs somewhere on the last value's chain) and counts the steps;
+// a text that would cost more than the worst one that fits the first table
+// (32768 nested brackets) is refused. It gives up, answering no, where jsmn
+// refuses the text by itself.
+class ClimbCounter {
+public:
+    explicit ClimbCounter(uint64_t budget) : budget_(budget) {}
+
+    // Whether the climbs cost more than the budget; `values` is how many
+    // values jsmn will find in a text it takes.
+    bool tooLong(const char* js, size_t length, size_t& values) {
+        values = 0;
+        const bool answer = scan(js, length);
+        values = values_;
+        return answer;
+    }
+
+private:
+    bool scan(const char* js, size_t length) {
+        for (size_t pos = 0; pos < length && js[pos] != '\0'; ++pos) {
+            const char c = js[pos];
+            switch (c) {
+            case '{':
+            case '[':
+                hang(c == '{' ? objectKind : arrayKind);
+                owner_ = static_cast<int32_t>(chain_.size()) - 1;
+                open_.push_back(owner_);
+                break;
+            case '}':
+            case ']':
+                if (!close(c == '}' ? objectKind : arrayKind)) return false;
+                if (steps_ > budget_) return true;
+                break;
+            case '"':
+                if (!skipString(js, length, pos)) return false;
+                hang(valueKind);
+                break;
+            case '\t':
+            case '\r':
+            case '\n':
+            case ' ':
+                break;
+            case ':': owner_ = static_cast<int32_t>(chain_.size()) - 1; break;
+            case ',':
+                if (owner_ >= 0 && chain_[static_cast<size_t>(owner_)] == valueKind) --owner_;
+                break;
+            default:
+                if (!skipPrimitive(js, length, pos)) return false;
+                hang(valueKind);
+                break;
+            }
+        }
+        return false;
+    }
+
+    static const unsigned char valueKind = 0, objectKind = 1, arrayKind = 2;
+
+    // A new value's parent is the current owner: the chain is cut back to
+    // it first.
+    void hang(unsigned char kind) {
+        const size_t keep = static_cast<size_t>(owner_ + 1);
+        chain_.resize(keep);
+        while (!open_.empty() && static_cast<size_t>(open_.back()) >= keep) open_.pop_back();
+        chain_.push_back(kind);
+        ++values_;
+    }
+
+    bool close(unsigned char kind) {
+        if (chain_.empty()) return false;
+        const int32_t top = static_cast<int32_t>(chain_.size()) - 1;
+        if (open_.empty()) {
+            // The climb reaches the first value; jsmn goes on only when it is
+            // closed, of this kind, and something owns the next value.
+            steps_ += static_cast<uint64_t>(top);
+            return chain_[0] == kind && owner_ != -1;
+        }
+        const int32_t container = open_.back();
+        if (chain_[static_cast<size_t>(container)] != kind) return false;
+        steps_ += static_cast<uint64_t>(top - container);
+        open_.pop_back();
+        owner_ = container - 1;
+        return true;
+    }
+
+    // Leaves pos on the closing quote: the first one after an even run of
+    // backslashes, since a backslash takes the next byte with it, as it does
+    // for jsmn. Escapes jsmn refuses, and a NUL that ends its scan inside a
+    // string, are left for it to find.
+    static bool skipString(const char* js, size_t length, size_t& pos) {
+        size_t from = pos + 1;
+        for (;;) {
+            const void* quote = from < length ? std::memchr(js + from, '"', length - from) : nullptr;
+            if (quote == nullptr) return false;
+            const size_t at = static_cast<size_t>(static_cast<const char*>(quote) - js);
+            size_t backslashes = 0;
+            while (at - backslashes > pos + 1 && js[at - backslashes - 1] == '\\') ++backslashes;
+            if (backslashes % 2 == 0) {
+                pos = at;
+                return true;
+            }
+            from = at + 1;
         }
     }
-    return false;
+
+    // Leaves pos on the last byte of the value, as jsmn does.
+    static bool skipPrimitive(const char* js, size_t length, size_t& pos) {
+        for (; pos < length && js[pos] != '\0'; ++pos) {
+            const char c = js[pos];
+            if (c == ':' || c == '\t' || c == '\r' || c == '\n' || c == ' ' || c == ',' || c == ']' || c == '}') break;
+            if (c < 32 || c >= 127) return false;
+        }
+        --pos;
+        return true;
+    }
+
+    std::vector<unsigned char> chain_;  // the last value's chain, root first
+    std::vector<int32_t> open_;         // the open containers on it, in order
+    int32_t owner_ = -1;                // where the next value hangs
+    uint64_t steps_ = 0;
+    uint64_t budget_;
+    size_t values_ = 0;
+};
+
+bool climbsTooLong(const std::string& text, size_t& values) {
+    const uint64_t worstInFirstTable = static_cast<uint64_t>(jsonTokenCapacity) * jsonTokenCapacity / 2;
+    return ClimbCounter(worstInFirstTable).tooLong(text.data(), text.size(), values);
 }
 }  // namespace
 
 namespace {
-// Spare blocks of the two full-capacity sizes; taken and given back with one
+// Spare blocks of the two first-capacity sizes; taken and given back with one
 // atomic exchange each, as parse runs on the window thread and on workers.
 const int spareSlots = 4;
 std::atomic<void*> spareTokenBlocks[spareSlots];
@@ -325,13 +434,26 @@ JsonValue parse(std::string&& text) {
     text.clear();
     // Offsets in tokens are 32-bit.
     if (doc.text.size() >= static_cast<size_t>(INT_MAX)) refuse(doc.text);
-    if (tooManyColons(doc.text)) refuse(doc.text);
-    doc.tokens.resize(static_cast<size_t>(jsonTokenCapacity));
+    size_t values = 0;
+    if (climbsTooLong(doc.text, values)) refuse(doc.text);
+    // The table is sized by the count of that pass (the first capacity at
+    // least: its block is a spare). Should jsmn still run out of room, it
+    // stops with NOMEM before the value that found none and goes on from
+    // there when called again with a larger table.
+    const size_t limit = static_cast<size_t>(jsonTokenLimit);
+    size_t capacity = std::min(std::max(values, static_cast<size_t>(jsonTokenCapacity)), limit);
+    doc.tokens.resize(capacity);
     jsmn_parser parser;
     jsmn_init(&parser);
-    const int count = jsmn_parse(&parser, doc.text.data(), doc.text.size(), doc.tokens.data(),
-                                 static_cast<unsigned>(jsonTokenCapacity));
-    if (count <= 0 || count > jsonTokenCapacity) refuse(doc.text);
+    int count = 0;
+    for (;;) {
+        count = jsmn_parse(&parser, doc.text.data(), doc.text.size(), doc.tokens.data(),
+                           static_cast<unsigned>(capacity));
+        if (count != JSMN_ERROR_NOMEM || capacity >= limit) break;
+        capacity = std::min(capacity * 2, limit);
+        doc.tokens.resize(capacity);
+    }
+    if (count <= 0 || static_cast<size_t>(count) > capacity) refuse(doc.text);
     doc.tokens.resize(static_cast<size_t>(count));
     noteSubtreeEnds(doc);
     return doc;

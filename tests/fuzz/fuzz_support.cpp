@@ -195,7 +195,7 @@ void descend(const JsonValue& doc, const JsonValue& walked, JsonIndex i, std::ve
 
 void checkEveryLookup(const JsonValue& doc, JsonIndex from) {
     const JsonIndex count = static_cast<JsonIndex>(doc.tokens.size());
-    FUZZ_CHECK(count >= 1 && count <= jsonTokenCapacity);
+    FUZZ_CHECK(count >= 1 && count <= jsonTokenLimit);
     int previousStart = -1;
     for (const JsonToken& t : doc.tokens) {
         FUZZ_CHECK(t.type == JSMN_OBJECT || t.type == JSMN_ARRAY || t.type == JSMN_STRING || t.type == JSMN_PRIMITIVE);

@@ -497,6 +497,44 @@ TEST_CASE("an empty list with nothing selected does not leave the exchange line 
     CHECK(takeJobs().empty());
 }
 
+TEST_CASE("a long list changes only the rows that changed; the selection and the top row stay") {
+    Harness h;
+    MainWindowState& s = h.state;
+    auto rooms = [](bool changed) {
+        std::string list = "[";
+        for (int i = 0; i < 300; ++i) {
+            if (changed && i == 50) list += R"({"id":"new","title":"Новая комната","kind":"room"},)";
+            list += "{\"id\":\"r" + std::to_string(i) + "\",\"title\":\"Комната " + std::to_string(i) +
+                    (changed && i == 120 ? " (переименована)" : "") + "\",\"kind\":\"room\"}" + (i < 299 ? "," : "");
+        }
+        return list + "]";
+    };
+    signIn(h);
+    answerRefresh(h, rooms(false), "");
+    answerRefresh(h, rooms(false), historyWith(message("m1", "a")));
+    SendMessageW(s.itemList, LB_SETCURSEL, 150, 0);
+    command(h, ID_ITEM_LIST, LBN_SELCHANGE);
+    answerRefresh(h, rooms(false), historyWith(message("m1", "a")));
+    // Each shown row marked, so a row the list box kept keeps its mark.
+    for (int i = 0; i < 300; ++i) SendMessageW(s.itemList, LB_SETITEMDATA, i, i + 1);
+    SendMessageW(s.itemList, LB_SETTOPINDEX, 100, 0);
+    REQUIRE(SendMessageW(s.itemList, LB_GETTOPINDEX, 0, 0) == 100);
+    SendMessageW(h.window, WM_TIMER, 1, 0);
+    answerRefresh(h, rooms(true), historyWith(message("m1", "a")));
+    REQUIRE(SendMessageW(s.itemList, LB_GETCOUNT, 0, 0) == 301);
+    auto mark = [&](LRESULT row) { return SendMessageW(s.itemList, LB_GETITEMDATA, static_cast<WPARAM>(row), 0); };
+    std::vector<LRESULT> fresh;
+    for (int i = 0; i < 301; ++i)
+        if (mark(i) == 0) fresh.push_back(i);
+    CHECK(fresh == std::vector<LRESULT>{50, 121});
+    CHECK(mark(SendMessageW(s.itemList, LB_GETTOPINDEX, 0, 0)) == 101);
+    CHECK(mark(SendMessageW(s.itemList, LB_GETCURSEL, 0, 0)) == 151);
+    CHECK(s.selectedId == L"r150");
+    wchar_t line[64] = {};
+    SendMessageW(s.itemList, LB_GETTEXT, 121, reinterpret_cast<LPARAM>(line));
+    CHECK(std::wstring(line) == L"Комната 120 (переименована)");
+}
+
 TEST_CASE("the flash shows for five seconds, then the connected line returns; a screen reader hears each once") {
     Harness h;
     MainWindowState& s = h.state;

@@ -7,6 +7,7 @@
 #include "ui/main/history.h"
 #include "ui/main/ids.h"
 #include "ui/main/keyboard.h"
+#include "ui/main/list_edits.h"
 #include "ui/main/sign_in_reply.h"
 #include "ui/main/transcript.h"
 #include "text/secret.h"
@@ -23,6 +24,57 @@ const wchar_t sessionEndedDropped[] =
 // answer.
 const int sessionCommands[] = {ID_SEND,  ID_NEW_WORK, ID_CREATE_TICKET, ID_ATTACH, ID_DOWNLOAD, ID_FIND,
                                ID_OLDER, ID_NEWER,    ID_LATEST,        ID_FORWARD, ID_MORE};
+
+// More rows inserted or removed than this, and the list is filled afresh; a
+// few rows are changed with the list box drawing each as it goes, more with
+// its drawing held off and one repaint at the end.
+const size_t mostListEdits = 128;
+const size_t editsDrawnAsTheyGo = 8;
+
+void fillList(HWND list, const std::vector<std::wstring>& lines) {
+    size_t units = 0;
+    for (const std::wstring& line : lines) units += line.size() + 1;
+    SendMessageW(list, WM_SETREDRAW, FALSE, 0);
+    SendMessageW(list, LB_RESETCONTENT, 0, 0);
+    // One allocation for all rows instead of one per row, as the list box
+    // documents for long fills.
+    SendMessageW(list, LB_INITSTORAGE, static_cast<WPARAM>(lines.size()), static_cast<LPARAM>(units * sizeof(wchar_t)));
+    for (const std::wstring& line : lines)
+        SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+    SendMessageW(list, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(list, nullptr, TRUE);
+}
+
+// Turns the list box's rows (shownRows, shownLines) into the new ones,
+// touching only the rows that changed; the row at the top stays at the top.
+// False when the list should be filled afresh instead.
+bool editList(HWND list, const std::vector<ListRow>& shownRows, const std::vector<std::wstring>& shownLines,
+              const std::vector<ListRow>& rows, const std::vector<std::wstring>& lines) {
+    const ListEdits edits = listEdits(shownRows, shownLines, rows, lines, mostListEdits);
+    if (edits.refill) return false;
+    if (edits.changed == 0) return true;
+    const LRESULT top = SendMessageW(list, LB_GETTOPINDEX, 0, 0);
+    const bool held = edits.changed > editsDrawnAsTheyGo;
+    if (held) SendMessageW(list, WM_SETREDRAW, FALSE, 0);
+    size_t at = edits.first;
+    for (ListStep step : edits.steps) {
+        if (step == ListStep::remove) {
+            SendMessageW(list, LB_DELETESTRING, static_cast<WPARAM>(at), 0);
+            continue;
+        }
+        if (step == ListStep::insert)
+            SendMessageW(list, LB_INSERTSTRING, static_cast<WPARAM>(at), reinterpret_cast<LPARAM>(lines[at].c_str()));
+        ++at;
+    }
+    if (top >= 0)
+        SendMessageW(list, LB_SETTOPINDEX,
+                     indexAfterEdits(edits, static_cast<size_t>(top), shownLines.size(), lines.size()), 0);
+    if (held) {
+        SendMessageW(list, WM_SETREDRAW, TRUE, 0);
+        InvalidateRect(list, nullptr, TRUE);
+    }
+    return true;
+}
 
 // What every deliberate view change does to the conversation side, before
 // the new view is set: what was typed for the conversation left is kept.
@@ -227,29 +279,32 @@ bool applyListPart(MainWindowState& s, const NetResult& r) {
     bool sameReply = r.listJson == s.appliedList && s.mode == s.appliedListMode &&
                      SendMessageW(s.itemList, LB_GETCOUNT, 0, 0) == static_cast<LRESULT>(s.listLines.size());
     std::vector<std::wstring> lines;
+    std::vector<ListRow> shownRows;
     if (!sameReply) {
         s.appliedList.clear();
         JsonValue list = parse(std::string(r.listJson));
-        s.listRows = readListRows(list, s.mode, &lines);
+        std::vector<ListRow> rows = readListRows(list, s.mode, &lines);
+        shownRows = std::move(s.listRows);
+        s.listRows = std::move(rows);
         s.appliedList = r.listJson;
         s.appliedListMode = s.mode;
     }
     int found = -1;
     for (size_t i = 0; i < s.listRows.size(); ++i)
         if (s.listRows[i].id == s.selectedId) found = static_cast<int>(i);
-    // Refill the list box only when its lines change, so the periodic refresh
-    // neither flickers nor scrolls the list under the operator.
-    if (!sameReply &&
-        (lines != s.listLines || SendMessageW(s.itemList, LB_GETCOUNT, 0, 0) != static_cast<LRESULT>(lines.size()))) {
-        SendMessageW(s.itemList, WM_SETREDRAW, FALSE, 0);
-        SendMessageW(s.itemList, LB_RESETCONTENT, 0, 0);
-        for (const std::wstring& line : lines)
-            SendMessageW(s.itemList, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
-        SendMessageW(s.itemList, WM_SETREDRAW, TRUE, 0);
-        InvalidateRect(s.itemList, nullptr, TRUE);
+    // Change the list box only where its lines change, so the periodic
+    // refresh neither flickers nor scrolls the list under the operator.
+    const LRESULT shownCount = SendMessageW(s.itemList, LB_GETCOUNT, 0, 0);
+    if (!sameReply && (lines != s.listLines || shownCount != static_cast<LRESULT>(lines.size()))) {
+        const bool editable = shownCount > 0 && shownCount == static_cast<LRESULT>(s.listLines.size()) &&
+                              shownRows.size() == s.listLines.size();
+        if (!editable || !editList(s.itemList, shownRows, s.listLines, s.listRows, lines)) fillList(s.itemList, lines);
         s.listLines = std::move(lines);
     }
-    SendMessageW(s.itemList, LB_SETCURSEL, static_cast<WPARAM>(found), 0);
+    // Selecting the row the list box already shows selected would scroll it
+    // back into view.
+    if (SendMessageW(s.itemList, LB_GETCURSEL, 0, 0) != found)
+        SendMessageW(s.itemList, LB_SETCURSEL, static_cast<WPARAM>(found), 0);
     // The row of a continued session opens again while it is listed.
     std::wstring resume;
     resume.swap(s.resumeRow);
