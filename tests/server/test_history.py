@@ -118,5 +118,21 @@ class DemoHistoryTests(ServerCase):
         self.assertEqual({t["status"] for t in work["tickets"]}, every)
 
 
+class LargeDemoTests(ServerCase):
+    ARGS = ("--data", "large")
+
+    def test_the_first_organisation_holds_ten_thousand_rooms_and_two_thousand_cases(self):
+        operator = self.sign_in("operator")
+        org = self.request("GET", "/api/me", token=operator).json["memberships"][0]["id"]
+        rooms = self.request("GET", "/api/rooms?orgId=" + org, token=operator).json
+        self.assertEqual(len(rooms), 10000)
+        self.assertEqual(len({r["id"] for r in rooms}), 10000)
+        self.assertEqual(rooms[0]["id"], "room-veter-general")
+        self.assertGreaterEqual(len(self.all_pages(operator, rooms[0]["id"])), 4)
+        work = self.request("GET", "/api/work?orgId=" + org, token=operator).json
+        self.assertEqual(len(work["cases"]), 2000)
+        self.assertEqual(len(self.request("GET", "/api/rooms?orgId=org-apteka", token=operator).json), 2)
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -6,7 +6,8 @@
 //   refresh result to the end of the painting it causes, for a changed and an
 //   unchanged page of 50, 200 and 500 messages, against a bare SetWindowTextW
 //   of the same transcript into a control of the same class, style and size;
-//   then a changed and an unchanged list of 1000 rooms, against the same
+//   then a changed and an unchanged list of 1000 and of 10000 rooms (and the
+//   first fill of the 10000), against the same
 //   lines put into a list box of the list's class, style and size.
 //
 // bench_window day SERVER COUNT
@@ -164,6 +165,14 @@ HWND twinControl(HWND control, HWND frame) {
     return twin;
 }
 
+double workingSetBytes() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    return GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)
+               ? static_cast<double>(counters.WorkingSetSize)
+               : 0;
+}
+
 int refreshPart(int rounds) {
     prepareClasses();
     netJobLauncher = captureJob;
@@ -227,25 +236,35 @@ int refreshPart(int rounds) {
                      {"chars", static_cast<double>(texts[0].size())}});
     }
 
-    // A list refresh: 1000 rooms, changed (one title differs) and unchanged,
-    // with the open room's page the same small one each time. The reference
-    // fills a list box of the list's class, style and size with the same
-    // lines.
-    {
-        const std::string lists[2] = {roomsReply(1000, 1), roomsReply(1000, 2)};
+    // A list refresh: 1000 and 10000 rooms, changed (one title differs) and
+    // unchanged, with the open room's page the same small one each time. The
+    // reference fills a list box of the list's class, style and size with
+    // the same lines. For 10000 rooms also the first fill (the list box
+    // empty, as after sign-in) and what the list keeps: the bytes of the
+    // window's own records of it, and the working set it added.
+    ShowWindow(bare, SW_HIDE);
+    for (int count : {1000, 10000}) {
+        const std::string lists[2] = {roomsReply(count, 1), roomsReply(count, 2)};
         const std::string page = historyReply(10);
+        const double before = workingSetBytes();
         for (const std::string& list : lists) {
             refreshNow(w.state);
             deliverRefresh(w, list, page);
         }
-        if (w.state.listLines.size() != 1000) {
-            std::printf("{\"error\": \"the window did not show the 1000 rooms\"}\n");
+        if (w.state.listLines.size() != static_cast<size_t>(count)) {
+            std::printf("{\"error\": \"the window did not show the %d rooms\"}\n", count);
             return 1;
         }
+        const double kept = workingSetBytes() - before;
+        double records = static_cast<double>(w.state.appliedList.capacity());
+        for (const ListRow& row : w.state.listRows)
+            records += static_cast<double>(sizeof row + (row.id.capacity() + row.label.capacity() + row.ref.capacity() +
+                                                         row.tag.capacity()) * sizeof(wchar_t));
+        for (const std::wstring& line : w.state.listLines)
+            records += static_cast<double>(sizeof line + line.capacity() * sizeof(wchar_t));
         HWND bareList = twinControl(w.state.itemList, frame);
-        ShowWindow(bare, SW_HIDE);
         const std::vector<std::wstring> lines = w.state.listLines;
-        std::vector<double> changed, unchanged, reference, changedHandler, unchangedHandler;
+        std::vector<double> changed, unchanged, reference, changedHandler, unchangedHandler, first, firstHandler;
         int version = 1;
         for (int i = 0; i < rounds; ++i) {
             version ^= 1;
@@ -255,6 +274,14 @@ int refreshPart(int rounds) {
             refreshNow(w.state);
             unchanged.push_back(deliverRefresh(w, lists[version], page));
             unchangedHandler.push_back(handlerSeconds);
+            // The first fill: the list box emptied as sign-out leaves it.
+            SendMessageW(w.state.itemList, LB_RESETCONTENT, 0, 0);
+            w.state.listLines.clear();
+            w.state.listRows.clear();
+            w.state.appliedList.clear();
+            refreshNow(w.state);
+            first.push_back(deliverRefresh(w, lists[version], page));
+            firstHandler.push_back(handlerSeconds);
             double start = secondsNow();
             SendMessageW(bareList, WM_SETREDRAW, FALSE, 0);
             SendMessageW(bareList, LB_RESETCONTENT, 0, 0);
@@ -265,13 +292,18 @@ int refreshPart(int rounds) {
             paintNow(frame);
             reference.push_back(secondsNow() - start);
         }
-        printRecord("window", "rooms1000",
+        DestroyWindow(bareList);
+        printRecord("window", "rooms" + std::to_string(count),
                     {{"changed", median(changed)},
                      {"unchanged", median(unchanged)},
                      {"changedHandler", median(changedHandler)},
                      {"unchangedHandler", median(unchangedHandler)},
+                     {"first", median(first)},
+                     {"firstHandler", median(firstHandler)},
                      {"bare", median(reference)},
-                     {"rows", static_cast<double>(lines.size())}});
+                     {"rows", static_cast<double>(lines.size())},
+                     {"records", records},
+                     {"workingSet", kept}});
     }
     DestroyWindow(frame);
     DestroyWindow(w.window);

@@ -196,6 +196,27 @@ std::string roomsReply(int count, int variant) {
     return out + "]";
 }
 
+std::string casesReply(int count) {
+    static const char* const statuses[] = {"queued", "assigned", "working", "waiting", "done"};
+    Random random(11u);
+    std::string out = "{\"cases\": [";
+    for (int i = 0; i < count; ++i) {
+        if (i > 0) out += ", ";
+        out += "{";
+        member(out, "id", quoted("case-" + std::to_string(1000 + i)), true);
+        member(out, "subject", quoted(std::string(roomTitles[random.pick(8)]) + u8": обращение " + std::to_string(i + 1)));
+        member(out, "roomId", quoted("room-case-" + std::to_string(1000 + i)));
+        member(out, "kind", "\"case\"");
+        member(out, "status", quoted(statuses[random.pick(5)]));
+        member(out, "version", std::to_string(1 + random.pick(9)));
+        member(out, "assigneeName", quoted(u8"Анна Смирнова"));
+        member(out, "lineName", quoted(u8"Первая линия"));
+        member(out, "updatedAt", quoted(isoTime(i * 13)));
+        out += "}";
+    }
+    return out + "], \"tickets\": []}";
+}
+
 std::string worstReply() {
     std::string out = "[";
     for (int i = 0; i < 32767; ++i) out += i ? ",[]" : "[]";

@@ -11,7 +11,11 @@ std::string historyReply(int count, int variant = 0);
 // A rooms list of `count` rooms; `variant` changes the last room's title.
 std::string roomsReply(int count, int variant = 0);
 
+// A work list of `count` cases (and no tickets), shaped like the server's.
+std::string casesReply(int count);
+
 // The accepted reply that costs the tokenizer most: an array of 32767 empty
-// arrays, 32768 values in all. Each closing bracket makes the tokenizer walk
-// back over every earlier token to find the open parent.
+// arrays, 32768 values in all. Without parent links each closing bracket
+// makes the tokenizer walk back over every earlier token to find the open
+// parent.
 std::string worstReply();

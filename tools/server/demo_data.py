@@ -277,3 +277,25 @@ def build(now):
         message(seed, "msg-tehno-%02d" % (i + 1), "room-tehno-general", minutes_before(now, 300 - i * 30),
                 text, sender)
     return seed
+
+
+LARGE_ROOMS = 10000
+LARGE_CASES = 2000
+ROOM_WORDS = ["Склад", "Доставка", "Бухгалтерия", "Филиал", "Клиент", "Возвраты", "Логистика", "Закупки"]
+
+
+def build_large(now):
+    """The demo with a large first organisation: «Северный ветер» holds
+    10000 rooms and 2000 cases (its own rooms and cases among them), for the
+    benchmarks and for trying the client at that scale."""
+    seed = build(now)
+    rooms = sum(1 for r in seed["rooms"] if r["org"] == VETER and r["listed"])
+    for i in range(LARGE_ROOMS - rooms):
+        room(seed, "room-veter-x%05d" % i, VETER, "%s %d" % (ROOM_WORDS[i % len(ROOM_WORDS)], i + 1),
+             kind=("group", "team", "client", "channel")[i % 4])
+    cases = sum(1 for w in seed["work"] if w["org"] == VETER and w["kind"] == "case")
+    for i in range(LARGE_CASES - cases):
+        work(seed, "case-veter-x%04d" % i, "case", VETER, "Обращение %d: %s" % (i + 1, ROOM_WORDS[i % 8].lower()),
+             ("queued", "assigned", "working", "waiting", "done")[i % 5], minutes_before(now, 20000 + i),
+             "line-first", (OPERATOR, ORLOV, MEMBER, "")[i % 4] if i % 5 else "", created_by=OPERATOR)
+    return seed

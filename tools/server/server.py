@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Local support server for development, demos and network tests.
 
-python3 tools/server/server.py --port N --data demo|selftest
+python3 tools/server/server.py --port N --data demo|large|selftest
                                [--test-controls] [--log FILE] [--tls CERT KEY]
 
 Prints "PORT <n>" as its first line on standard output once it listens on
@@ -722,7 +722,7 @@ class Server(ThreadingHTTPServer):
 def parse_args(argv):
     parser = argparse.ArgumentParser(description="Local support server for Kesta development and tests.")
     parser.add_argument("--port", type=int, default=8765, help="port on 127.0.0.1; 0 picks a free one")
-    parser.add_argument("--data", choices=("demo", "selftest"), default="demo")
+    parser.add_argument("--data", choices=("demo", "large", "selftest"), default="demo")
     parser.add_argument("--test-controls", action="store_true",
                         help="enable the /__test/ control API and the request log")
     parser.add_argument("--log", metavar="FILE", help="append one JSON line per request (needs --test-controls)")
@@ -737,7 +737,7 @@ def parse_args(argv):
 def main(argv=None):
     options = parse_args(sys.argv[1:] if argv is None else argv)
     options.stopping = threading.Event()
-    builder = demo_data.build if options.data == "demo" else selftest_data.build
+    builder = {"demo": demo_data.build, "large": demo_data.build_large, "selftest": selftest_data.build}[options.data]
     store = Store(builder)
     log = RequestLog(options.log) if options.test_controls else None
     faults = Faults() if options.test_controls else None
