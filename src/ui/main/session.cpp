@@ -25,11 +25,8 @@ const wchar_t sessionEndedDropped[] =
 const int sessionCommands[] = {ID_SEND,  ID_NEW_WORK, ID_CREATE_TICKET, ID_ATTACH, ID_DOWNLOAD, ID_FIND,
                                ID_OLDER, ID_NEWER,    ID_LATEST,        ID_FORWARD, ID_MORE};
 
-// More rows inserted or removed than this, and the list is filled afresh; a
-// few rows are changed with the list box drawing each as it goes, more with
-// its drawing held off and one repaint at the end.
+// More rows inserted or removed than this, and the list is filled afresh.
 const size_t mostListEdits = 128;
-const size_t editsDrawnAsTheyGo = 8;
 
 void fillList(HWND list, const std::vector<std::wstring>& lines) {
     size_t units = 0;
@@ -54,8 +51,10 @@ bool editList(HWND list, const std::vector<ListRow>& shownRows, const std::vecto
     if (edits.refill) return false;
     if (edits.changed == 0) return true;
     const LRESULT top = SendMessageW(list, LB_GETTOPINDEX, 0, 0);
-    const bool held = edits.changed > editsDrawnAsTheyGo;
-    if (held) SendMessageW(list, WM_SETREDRAW, FALSE, 0);
+    // Drawing is held off even for one row: each insertion or removal with
+    // drawing on updates the scroll bar and repaints at once, which under
+    // Wine costs milliseconds a row; one repaint at the end is cheaper.
+    SendMessageW(list, WM_SETREDRAW, FALSE, 0);
     size_t at = edits.first;
     for (ListStep step : edits.steps) {
         if (step == ListStep::remove) {
@@ -69,10 +68,8 @@ bool editList(HWND list, const std::vector<ListRow>& shownRows, const std::vecto
     if (top >= 0)
         SendMessageW(list, LB_SETTOPINDEX,
                      indexAfterEdits(edits, static_cast<size_t>(top), shownLines.size(), lines.size()), 0);
-    if (held) {
-        SendMessageW(list, WM_SETREDRAW, TRUE, 0);
-        InvalidateRect(list, nullptr, TRUE);
-    }
+    SendMessageW(list, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(list, nullptr, TRUE);
     return true;
 }
 
@@ -286,7 +283,9 @@ bool applyListPart(MainWindowState& s, const NetResult& r) {
         std::vector<ListRow> rows = readListRows(list, s.mode, &lines);
         shownRows = std::move(s.listRows);
         s.listRows = std::move(rows);
-        s.appliedList = r.listJson;
+        // The document's own copy of the reply becomes the one compared with
+        // the next: a long list is not copied twice.
+        s.appliedList = std::move(list.text);
         s.appliedListMode = s.mode;
     }
     int found = -1;

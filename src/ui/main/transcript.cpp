@@ -1,6 +1,7 @@
 #include "ui/main/transcript.h"
 #include "ui/main/panel.h"
 #include "text/utf.h"
+#include <algorithm>
 #include <string_view>
 #include <unordered_map>
 
@@ -312,16 +313,29 @@ std::vector<ListRow> readListRows(const JsonValue& list, int mode, std::vector<s
     JsonIndex array = 0;
     if (mode == 1) array = findMember(list, 0, "cases");
     else if (mode == 2) array = findMember(list, 0, "tickets");
+    // All members of a row in one walk over it, each text decoded straight
+    // into its field: a list may hold ten thousand rows.
+    static const char* const roomKeys[] = {"id", "title", "kind"};
+    static const char* const workKeys[] = {"id", "subject", "kind", "roomId", "status"};
+    const char* const* keys = mode == 0 ? roomKeys : workKeys;
+    const size_t count = mode == 0 ? 3 : 5;
     std::vector<ListRow> rows;
-    for (JsonIndex e : arrayElements(list, array)) {
+    JsonIndex e = firstElement(list, array);
+    if (e >= 0) rows.reserve(static_cast<size_t>(std::max(0, std::min(list.tokens[array].size,
+                                                                      static_cast<int>(list.tokens.size())))));
+    for (; e >= 0; e = nextElement(list, array, e)) {
+        JsonIndex v[5];
+        findMembers(list, e, keys, count, v);
         ListRow row;
-        row.id = memberString(list, e, "id");
-        row.label = visibleText(memberString(list, e, mode == 0 ? "title" : "subject"));
-        row.ref = memberString(list, e, mode == 0 ? "id" : "roomId");
-        row.tag = memberString(list, e, "kind");
+        appendStringAt(list, v[0], row.id);
+        appendStringAt(list, v[1], row.label);
+        row.label = visibleText(std::move(row.label));
+        if (mode == 0) row.ref = row.id;
+        else appendStringAt(list, v[3], row.ref);
+        appendStringAt(list, v[2], row.tag);
         if (lines) {
             lines->push_back(mode == 0 ? row.label
-                                       : std::wstring(statusLabelFor(memberString(list, e, "status"))) + L" · " + row.label);
+                                       : std::wstring(statusLabelFor(stringAt(list, v[4]))) + L" · " + row.label);
         }
         rows.push_back(std::move(row));
     }
