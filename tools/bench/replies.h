@@ -14,8 +14,8 @@ std::string roomsReply(int count, int variant = 0);
 // A work list of `count` cases (and no tickets), shaped like the server's.
 std::string casesReply(int count);
 
-// The accepted reply that costs the tokenizer most: an array of 32767 empty
-// arrays, 32768 values in all. Without parent links each closing bracket
-// makes the tokenizer walk back over every earlier token to find the open
-// parent.
+// The accepted reply of the first table that cost the tokenizer most before
+// it had parent links: an array of 32767 empty arrays, 32768 values in all.
+// Without parent links each closing bracket makes the tokenizer walk back
+// over every earlier token to find the open parent.
 std::string worstReply();

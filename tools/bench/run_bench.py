@@ -443,8 +443,9 @@ references measured in the same run on the same machine, since these
 machines are shared and noisy. The first reference of each row is the floor
 the design allows, the least its fixed parts cost with nothing around them;
 the others are context. Reading replies: jsmn alone (`jsmn_init` and
-`jsmn_parse` over the same bytes and a 32768-token table, nothing read),
-then the least any reader keeping the window's records does (parse, and
+`jsmn_parse` with parent links, as the client uses it, over the same bytes
+and a table large enough for them, nothing read), then jsmn as the client
+used it before, without parent links (the old floor), then the least any reader keeping the window's records does (parse, and
 the id, sender and text of every message, or the id and title of every
 room, kept as wide strings, nothing else read), a DOM parser (RapidJSON)
 reading the same members into the same records, and one plain pass over
