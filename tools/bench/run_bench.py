@@ -453,7 +453,7 @@ the same bytes; the client's figure is
 parse plus every member the window reads, from a copy of the reply made
 before the clock starts (parse takes the text over). Window thread: a bare
 `SetWindowTextW` of the same transcript into a control of the transcript's
-class, style and size, and the same 1000 lines put into a list box of the
+class, style and size, and the same lines (1000 or 10000) put into a list box of the
 list's class, style and size; the time runs from the arrival of the result
 to the end of the painting it causes, the part spent in the result handler
 (reading the replies, updating the controls) in brackets. Transfers: a bare WinHTTP program
