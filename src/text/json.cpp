@@ -265,134 +265,131 @@ namespace {
 // long climb: closing brackets that make no token start from the same last
 // value, deep nesting closes one level a climb, and a colon hangs the next
 // value under the last one, however deep. Within the transport's 8000000
-// bytes that can add up to hundreds of billions of steps and freeze the
-// window for hours. This pass follows the same chain (kept as a stack: every
+// bytes that can add up to trillions of steps and freeze the window for
+// hours. This pass follows the same chain (kept as a stack: every
 // new value hangs somewhere on the last value's chain) and counts the steps;
 // a text that would cost more than the worst one that fits the first table
 // (32768 nested brackets) is refused. It gives up, answering no, where jsmn
 // refuses the text by itself.
-class ClimbCounter {
-public:
-    explicit ClimbCounter(uint64_t budget) : budget_(budget) {}
 
-    // Whether the climbs cost more than the budget; `values` is how many
-    // values jsmn will find in a text it takes.
-    bool tooLong(const char* js, size_t length, size_t& values) {
-        values = 0;
-        const bool answer = scan(js, length);
-        values = values_;
-        return answer;
-    }
-
-private:
-    bool scan(const char* js, size_t length) {
-        for (size_t pos = 0; pos < length && js[pos] != '\0'; ++pos) {
-            const char c = js[pos];
-            switch (c) {
-            case '{':
-            case '[':
-                hang(c == '{' ? objectKind : arrayKind);
-                owner_ = static_cast<int32_t>(chain_.size()) - 1;
-                open_.push_back(owner_);
-                break;
-            case '}':
-            case ']':
-                if (!close(c == '}' ? objectKind : arrayKind)) return false;
-                if (steps_ > budget_) return true;
-                break;
-            case '"':
-                if (!skipString(js, length, pos)) return false;
-                hang(valueKind);
-                break;
-            case '\t':
-            case '\r':
-            case '\n':
-            case ' ':
-                break;
-            case ':': owner_ = static_cast<int32_t>(chain_.size()) - 1; break;
-            case ',':
-                if (owner_ >= 0 && chain_[static_cast<size_t>(owner_)] == valueKind) --owner_;
-                break;
-            default:
-                if (!skipPrimitive(js, length, pos)) return false;
-                hang(valueKind);
-                break;
-            }
-        }
-        return false;
-    }
-
-    static const unsigned char valueKind = 0, objectKind = 1, arrayKind = 2;
-
-    // A new value's parent is the current owner: the chain is cut back to
-    // it first.
-    void hang(unsigned char kind) {
-        const size_t keep = static_cast<size_t>(owner_ + 1);
-        chain_.resize(keep);
-        while (!open_.empty() && static_cast<size_t>(open_.back()) >= keep) open_.pop_back();
-        chain_.push_back(kind);
-        ++values_;
-    }
-
-    bool close(unsigned char kind) {
-        if (chain_.empty()) return false;
-        const int32_t top = static_cast<int32_t>(chain_.size()) - 1;
-        if (open_.empty()) {
-            // The climb reaches the first value; jsmn goes on only when it is
-            // closed, of this kind, and something owns the next value.
-            steps_ += static_cast<uint64_t>(top);
-            return chain_[0] == kind && owner_ != -1;
-        }
-        const int32_t container = open_.back();
-        if (chain_[static_cast<size_t>(container)] != kind) return false;
-        steps_ += static_cast<uint64_t>(top - container);
-        open_.pop_back();
-        owner_ = container - 1;
-        return true;
-    }
-
-    // Leaves pos on the closing quote: the first one after an even run of
-    // backslashes, since a backslash takes the next byte with it, as it does
-    // for jsmn. Escapes jsmn refuses, and a NUL that ends its scan inside a
-    // string, are left for it to find.
-    static bool skipString(const char* js, size_t length, size_t& pos) {
-        size_t from = pos + 1;
-        for (;;) {
-            const void* quote = from < length ? std::memchr(js + from, '"', length - from) : nullptr;
-            if (quote == nullptr) return false;
-            const size_t at = static_cast<size_t>(static_cast<const char*>(quote) - js);
-            size_t backslashes = 0;
-            while (at - backslashes > pos + 1 && js[at - backslashes - 1] == '\\') ++backslashes;
-            if (backslashes % 2 == 0) {
-                pos = at;
-                return true;
-            }
-            from = at + 1;
-        }
-    }
-
-    // Leaves pos on the last byte of the value, as jsmn does.
-    static bool skipPrimitive(const char* js, size_t length, size_t& pos) {
-        for (; pos < length && js[pos] != '\0'; ++pos) {
-            const char c = js[pos];
-            if (c == ':' || c == '\t' || c == '\r' || c == '\n' || c == ' ' || c == ',' || c == ']' || c == '}') break;
-            if (c < 32 || c >= 127) return false;
-        }
-        --pos;
-        return true;
-    }
-
-    std::vector<unsigned char> chain_;  // the last value's chain, root first
-    std::vector<int32_t> open_;         // the open containers on it, in order
-    int32_t owner_ = -1;                // where the next value hangs
-    uint64_t steps_ = 0;
-    uint64_t budget_;
-    size_t values_ = 0;
+// The chain of the last value found, root first, and where the next value
+// hangs on it.
+struct Climb {
+    std::vector<unsigned char> chain;  // valueKind, objectKind or arrayKind
+    std::vector<int32_t> open;         // the open containers on it, in order
+    int32_t owner = -1;
+    uint64_t steps = 0;
+    size_t values = 0;
 };
+
+const unsigned char valueKind = 0, objectKind = 1, arrayKind = 2;
+
+// A new value's parent is the current owner: the chain is cut back to it
+// first.
+void hang(Climb& c, unsigned char kind) {
+    const size_t keep = static_cast<size_t>(c.owner + 1);
+    c.chain.resize(keep);
+    while (!c.open.empty() && static_cast<size_t>(c.open.back()) >= keep) c.open.pop_back();
+    c.chain.push_back(kind);
+    ++c.values;
+}
+
+// False where jsmn refuses the text.
+bool climbToClose(Climb& c, unsigned char kind) {
+    if (c.chain.empty()) return false;
+    const int32_t top = static_cast<int32_t>(c.chain.size()) - 1;
+    if (c.open.empty()) {
+        // The climb reaches the first value; jsmn goes on only when it is
+        // closed, of this kind, and something owns the next value.
+        c.steps += static_cast<uint64_t>(top);
+        return c.chain[0] == kind && c.owner != -1;
+    }
+    const int32_t container = c.open.back();
+    if (c.chain[static_cast<size_t>(container)] != kind) return false;
+    c.steps += static_cast<uint64_t>(top - container);
+    c.open.pop_back();
+    c.owner = container - 1;
+    return true;
+}
+
+// Leaves pos on the closing quote: the first one after an even run of
+// backslashes, since a backslash takes the next byte with it, as it does for
+// jsmn. Escapes jsmn refuses, and a NUL that ends its scan inside a string,
+// are left for it to find.
+bool skipString(const char* js, size_t length, size_t& pos) {
+    size_t from = pos + 1;
+    for (;;) {
+        const void* quote = from < length ? std::memchr(js + from, '"', length - from) : nullptr;
+        if (quote == nullptr) return false;
+        const size_t at = static_cast<size_t>(static_cast<const char*>(quote) - js);
+        size_t backslashes = 0;
+        while (at - backslashes > pos + 1 && js[at - backslashes - 1] == '\\') ++backslashes;
+        if (backslashes % 2 == 0) {
+            pos = at;
+            return true;
+        }
+        from = at + 1;
+    }
+}
+
+// Leaves pos on the last byte of the value, as jsmn does.
+bool skipPrimitive(const char* js, size_t length, size_t& pos) {
+    for (; pos < length && js[pos] != '\0'; ++pos) {
+        const char c = js[pos];
+        if (c == ':' || c == '\t' || c == '\r' || c == '\n' || c == ' ' || c == ',' || c == ']' || c == '}') break;
+        if (c < 32 || c >= 127) return false;
+    }
+    --pos;
+    return true;
+}
+
+// Whether the climbs cost more than `budget` steps; `values` is how many
+// values jsmn will find in a text it takes.
+bool climbsPast(const char* js, size_t length, uint64_t budget, size_t& values) {
+    Climb c;
+    bool past = false;
+    for (size_t pos = 0; pos < length && js[pos] != '\0' && !past; ++pos) {
+        const char ch = js[pos];
+        bool goesOn = true;
+        switch (ch) {
+        case '{':
+        case '[':
+            hang(c, ch == '{' ? objectKind : arrayKind);
+            c.owner = static_cast<int32_t>(c.chain.size()) - 1;
+            c.open.push_back(c.owner);
+            break;
+        case '}':
+        case ']':
+            goesOn = climbToClose(c, ch == '}' ? objectKind : arrayKind);
+            past = c.steps > budget;
+            break;
+        case '"':
+            goesOn = skipString(js, length, pos);
+            if (goesOn) hang(c, valueKind);
+            break;
+        case '\t':
+        case '\r':
+        case '\n':
+        case ' ':
+            break;
+        case ':': c.owner = static_cast<int32_t>(c.chain.size()) - 1; break;
+        case ',':
+            if (c.owner >= 0 && c.chain[static_cast<size_t>(c.owner)] == valueKind) --c.owner;
+            break;
+        default:
+            goesOn = skipPrimitive(js, length, pos);
+            if (goesOn) hang(c, valueKind);
+            break;
+        }
+        if (!goesOn) break;
+    }
+    values = c.values;
+    return past;
+}
 
 bool climbsTooLong(const std::string& text, size_t& values) {
     const uint64_t worstInFirstTable = static_cast<uint64_t>(jsonTokenCapacity) * jsonTokenCapacity / 2;
-    return ClimbCounter(worstInFirstTable).tooLong(text.data(), text.size(), values);
+    return climbsPast(text.data(), text.size(), worstInFirstTable, values);
 }
 }  // namespace
 

@@ -332,5 +332,22 @@ int main(int argc, char** argv) {
         measure("worst32768", reply, rounds < 5 ? rounds : 5, [](std::string&& r) { sink = parseOurs(std::move(r)); },
                 [&] { sink = parseDom(reply); }, [](std::string&& r) { sink = parseOurs(std::move(r)); });
     }
+    {
+        // Deep nesting, the costliest shape parse still takes: 16384 nested
+        // arrays, every closing bracket climbing over the levels closed
+        // before it (twice as deep costs four times as much).
+        const std::string reply = std::string(16384, '[') + std::string(16384, ']');
+        if (parseOurs(std::string(reply)) != 16384) {
+            std::printf("{\"error\": \"the nested reply is not 16384 values\"}\n");
+            return 1;
+        }
+        measure("nested16384", reply, rounds < 3 ? rounds : 3, [](std::string&& r) { sink = parseOurs(std::move(r)); },
+                [&] {
+                    rapidjson::Document doc;
+                    doc.Parse<rapidjson::kParseIterativeFlag>(reply.data(), reply.size());
+                    sink = doc.HasParseError() ? 0 : doc.Size();
+                },
+                [](std::string&& r) { sink = parseOurs(std::move(r)); });
+    }
     return 0;
 }

@@ -313,6 +313,11 @@ def add_reading(t, read):
           "jsmn alone %s; before, jsmn without parent links %s; DOM %s; plain pass %s" % (
               ms(r["jsmn"]), ms(r["jsmnOld"]), ms(r["dom"]), ms(r["floor"])),
           "%.2f× jsmn (%.0f× DOM)" % (r["ours"] / r["jsmn"], r["ours"] / r["dom"]), "(reported)")
+    r = read["nested16384"]
+    t.add("reading replies", "16384 nested arrays (parse only)", ms(r["ours"]),
+          "jsmn alone %s; before, jsmn without parent links %s; DOM %s; plain pass %s" % (
+              ms(r["jsmn"]), ms(r["jsmnOld"]), ms(r["dom"]), ms(r["floor"])),
+          "%.2f× jsmn (%.0f× DOM)" % (r["ours"] / r["jsmn"], r["ours"] / r["dom"]), "(reported)")
 
 
 def add_window(t, window):
