@@ -5,10 +5,11 @@
 // without walking them.
 #pragma once
 // jsmn is header-only: json.cpp includes it first without JSMN_HEADER to
-// compile its functions once; everyone else sees declarations only. Parent
-// links make its closing brackets and commas find their container at once
-// (without them a flat list of objects costs time in the square of its
-// length); every file must see the same five-integer token record.
+// compile its functions once; everyone else sees declarations only. With
+// parent links its closing brackets and commas find their container by
+// following links instead of scanning back over every earlier token (which
+// makes a flat list of objects cost time in the square of its length);
+// every file must see the same five-integer token record.
 #ifndef JSMN_PARENT_LINKS
 #define JSMN_PARENT_LINKS
 #endif
@@ -35,8 +36,8 @@ constexpr jsmntype_t String = JSMN_STRING;
 constexpr jsmntype_t Primitive = JSMN_PRIMITIVE;
 }
 
-// parse reserves room for jsonTokenCapacity values and doubles the table as
-// a reply needs, up to jsonTokenLimit values: more than any reply within the
+// parse sizes the table for the values of the reply (jsonTokenCapacity at
+// least), up to jsonTokenLimit values: more than any reply within the
 // transport's 8000000 bytes holds unless it averages under four bytes a
 // value. A text with more values is refused.
 const int jsonTokenCapacity = 32768;
@@ -46,8 +47,9 @@ const int jsonTokenLimit = 2097152;
 // capacity, and under Wine every block that large is mapped afresh and
 // faulted in page by page, which costs more than tokenizing a small reply;
 // blocks of exactly that size therefore go back to a few spares kept for the
-// process's life (larger ones, for long replies, are freed). Elements are not cleared when a table grows: whoever sizes it writes
-// every element it keeps (jsmn writes each token it reports).
+// process's life (larger ones, for long replies, are freed). Elements are not
+// cleared when a table grows: whoever sizes it writes every element it keeps
+// (jsmn writes each token it reports).
 void* takeJsonTableBlock(size_t bytes);
 void giveJsonTableBlock(void* block, size_t bytes);
 
