@@ -375,6 +375,8 @@ TEST_CASE("separators that make no tokens cannot stall the tokenizer") {
     CHECK(parse(std::move(pairs)).tokens.size() == 32768);
     std::string climbs = std::string(20000, '[') + std::string(20000, ']') + ":" + std::string(3000000, ']');
     CHECK(refusal(climbs) == "json");
+    // Nesting deeper than the guard allows: each close climbs over every level.
+    CHECK(refusal(std::string(20000, '[') + std::string(20000, ']')) == "json");
 
     // The most colons a document that fits the table can hold still parse,
     // and colons inside strings do not count.
