@@ -58,7 +58,13 @@ void refresh(const NetJob& job, NetResult& result) {
         room = workItemRoom(doc);
     }
     result.historyJson = sendHttpRequest(historyRequest(job, room));
-    if (refreshMarksRead(job)) sendHttpRequest(readMarkRequest(job, room));
+    if (!refreshMarksRead(job)) return;
+    // The page is fetched: a mark that fails costs it nothing, and the next
+    // refresh of the newest page sends the mark again.
+    try {
+        sendHttpRequest(readMarkRequest(job, room));
+    } catch (...) {
+    }
 }
 
 void createWorkItem(const NetJob& job, NetResult& result) {

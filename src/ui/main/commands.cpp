@@ -25,6 +25,8 @@ struct WorkCommand {
     void (*open)(MainWindowState&, const std::wstring& target);
     // When it must wait; null: while any job runs.
     bool (*mustWait)(const MainWindowState&);
+    // What it does, named for the operator while it waits as a command.
+    const wchar_t* name;
 };
 
 bool signedOut(const MainWindowState& s) { return s.token.empty(); }
@@ -73,22 +75,22 @@ void leaveMode(MainWindowState& s, const std::wstring& edit) {
 const WorkCommand workCommands[] = {
     // ids                             guard        target          refusal              job              dialog
     {ID_SIGN_IN, ID_SIGN_IN,           signedOut,   nullptr,        nullptr,             buildSignIn,     nullptr,
-     nullptr},
+     nullptr, L"вход"},
     {ID_SEND, ID_SEND,                 canSend,     nullptr,        nullptr,             buildSend,       nullptr,
-     nullptr},
+     nullptr, L"отправка сообщения"},
     {ID_ACTION_FIRST, ID_ACTION_LAST,  itemSelected, nullptr,       panelShowsSelected,  buildWorkAction, nullptr,
-     nullptr},
+     nullptr, L"действие"},
     {ID_NEW_WORK, ID_NEW_WORK,         signedIn,    nullptr,        nullptr,             nullptr,         openNewWork,
-     nullptr},
+     nullptr, L"новое обращение или заявка"},
     {ID_CREATE_TICKET, ID_CREATE_TICKET, caseForTicket, selectedItem, ticketStillPossible, nullptr,       openTicketFromCase,
-     nullptr},
+     nullptr, L"создание заявки"},
     {ID_ATTACH, ID_ATTACH,             roomOpen,    nullptr,        roomStillWritable,   nullptr,         openUpload,
-     nullptr},
+     nullptr, L"отправка файла"},
     {ID_DOWNLOAD, ID_DOWNLOAD,         fileChosen,  chosenFileId,   fileStillThere,      nullptr,         openDownload,
-     nullptr},
+     nullptr, L"скачивание файла"},
     // Leaving a mode waits only behind the save of the edit it leaves.
     {ID_CANCEL_MODE, ID_CANCEL_MODE,   always,      editInProgress, nullptr,             nullptr,         leaveMode,
-     editSaveInFlight},
+     editSaveInFlight, L"выход из изменения"},
 };
 
 const WorkCommand* commandFor(int id) {
@@ -100,6 +102,11 @@ const WorkCommand* commandFor(int id) {
 }  // namespace
 
 bool isWorkCommand(int id) { return commandFor(id) != nullptr; }
+
+const wchar_t* commandName(int id) {
+    const WorkCommand* c = commandFor(id);
+    return c ? c->name : L"действие";
+}
 
 void giveWorkCommand(MainWindowState& s, int id) {
     const WorkCommand* c = commandFor(id);

@@ -8,6 +8,9 @@
 // Whether the control id is one of the table's commands.
 bool isWorkCommand(int id);
 
+// What the command does, named for the operator ("отправка файла").
+const wchar_t* commandName(int id);
+
 // The command as the operator gives it: nothing when its guard does not
 // hold; otherwise at once when the window is idle, or waiting its turn.
 void giveWorkCommand(MainWindowState& state, int id);

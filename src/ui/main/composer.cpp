@@ -6,6 +6,7 @@
 #include "ui/main/dispatch.h"
 #include "ui/main/history.h"
 #include "ui/main/ids.h"
+#include "text/secret.h"
 #include <commdlg.h>
 #include <vector>
 
@@ -51,6 +52,8 @@ void leaveComposerMode(MainWindowState& s, bool restore) {
     if (restore && !s.editId.empty()) SetWindowTextW(s.composerEdit, s.savedText.c_str());
     s.replyToId.clear();
     s.editId.clear();
+    // The set-aside draft may hold a customer's personal data.
+    wipeSecret(s.savedText);
     s.savedText.clear();
     SetWindowTextW(s.hintLabel, L"");
     nameComposer(s, std::wstring());

@@ -84,19 +84,25 @@ void noticeNewMessages(MainWindowState& s, const std::vector<std::wstring>& show
 
 // Refresh: list, history, panel, status line, controls, then the self-test step.
 void applyRefresh(MainWindowState& s, const NetResult& r) {
-    GetLocalTime(&s.lastRefreshed);
-    if (!applyListPart(s, r)) return;
-    JsonValue history;
     // The self-test steps read the parsed page, so they always get one; an
     // unchanged page otherwise costs no copy of its (long) transcript.
-    if (r.historyJson == s.appliedHistory && !selfTest.active) {
+    const bool samePage = r.historyJson == s.appliedHistory && !selfTest.active;
+    // Every reply is read before anything shown changes: one that cannot be
+    // read leaves the whole window as it was, the list too.
+    JsonValue history;
+    if (!samePage && !r.historyJson.empty()) history = parse(std::string(r.historyJson));
+    if (!r.historyJson.empty() && (s.mode == 1 || s.mode == 2)) parse(std::string(r.workItemJson));
+    if (!applyListPart(s, r)) {
+        GetLocalTime(&s.lastRefreshed);
+        return;
+    }
+    if (samePage) {
         reapplyHistoryPage(s);
     } else {
         bool sameView = showsSamePage(s);
         std::vector<std::wstring> shownIds;
         for (const MessageActions& m : s.actions) shownIds.push_back(m.id);
         s.appliedHistory.clear();
-        history = parse(std::string(r.historyJson));
         applyHistoryPage(s, history);
         // parse leaves the text as it was, so it serves as the mark of the
         // page applied without another copy of a long reply; only the
@@ -107,6 +113,7 @@ void applyRefresh(MainWindowState& s, const NetResult& r) {
         applyDraftReply(s);
     }
     applyWorkItemPart(s, r);
+    GetLocalTime(&s.lastRefreshed);
     std::wstring status = connectedLine(s.userName, s.cursorStack.size(), s.searchText);
     if (!s.flashText.empty() && GetTickCount() - s.flashTick < 5000) status = s.flashText;
     SetWindowTextW(s.statusLabel, status.c_str());
@@ -170,11 +177,11 @@ void settleStatus(MainWindowState& s) {
 void keepPageAfterBlip(MainWindowState& s, const std::wstring& failure) {
     std::wstring line = failure;
     if (s.lastRefreshed.wYear != 0) {
-        wchar_t time[16] = {};
-        swprintf(time, 16, L"%02u:%02u", static_cast<unsigned>(s.lastRefreshed.wHour),
-                 static_cast<unsigned>(s.lastRefreshed.wMinute));
-        line += L" · показаны данные на ";
-        line += time;
+        const SYSTEMTIME& at = s.lastRefreshed;
+        SYSTEMTIME now;
+        GetLocalTime(&now);
+        bool today = at.wYear == now.wYear && at.wMonth == now.wMonth && at.wDay == now.wDay;
+        line += L" · показаны данные на " + dataTimeText(at.wDay, at.wMonth, at.wHour, at.wMinute, today);
     }
     restoreIdleControls(s);
     SetWindowTextW(s.statusLabel, line.c_str());
@@ -191,6 +198,11 @@ bool handleSessionEnd(MainWindowState& s) {
     return false;
 }
 
+// Answers that say the server is passing through a bad moment rather than
+// refusing: a gateway or a restarting server (5xx), a time-out (408) or a
+// rate limit (429). The data shown still stands.
+bool momentaryStatus(int status) { return (status >= 500 && status <= 599) || status == 408 || status == 429; }
+
 // Returns false when the window or the self-test ended.
 bool handleFailure(MainWindowState& s, std::unique_ptr<NetResult> r) {
     updateActionControls(s);
@@ -200,16 +212,35 @@ bool handleFailure(MainWindowState& s, std::unique_ptr<NetResult> r) {
         finishSelfTest(s.window, false);
         return false;
     }
-    if (r->job.kind != NetJobKind::Refresh) return true;
-    if (r->transportFailure) {
+    // What the operator gave after a command that failed may rest on it (a
+    // message saying a case is done): it waits no more, and nothing typed is lost.
+    if (r->job.kind != NetJobKind::Refresh) {
+        dropWaitingWork(s, r->errorText + L" · не выполнено после неё: ");
+        return true;
+    }
+    if (r->transportFailure || momentaryStatus(r->refusedStatus)) {
         keepPageAfterBlip(s, r->errorText);
         return true;
     }
     // Refused by the server: the data is not this operator's to see, and what
     // waited for it would act on a page no longer shown.
     clearConversationAfterFailure(s);
-    dropWaitingWork(s, notDoneOtherView);
+    dropWaitingWork(s, r->errorText + L" · не выполнено: ");
     return true;
+}
+
+// A job given in a view the operator has left failed: what it was and where,
+// kept up through the refreshes of the next seconds; a message's text goes
+// back to its conversation.
+void reportFailureElsewhere(MainWindowState& s, const NetResult& r, const std::wstring& title) {
+    std::wstring line;
+    if (r.job.kind == NetJobKind::SendMessage) line = L"Сообщение в «" + title + L"» не отправлено: ";
+    else if (r.job.kind == NetJobKind::EditMessage) line = L"Изменение сообщения в «" + title + L"» не сохранено: ";
+    else line = L"Не выполнено в «" + title + L"» (" + workName(r.job) + L"): ";
+    line += r.errorText;
+    returnUnsentText(s, r.job);
+    showFlash(s, line);
+    SetWindowTextW(s.statusLabel, line.c_str());
 }
 
 // Returns false when the window or the self-test ended.
@@ -242,6 +273,9 @@ void onNetResult(MainWindowState& s, NetResult* raw) {
     s.busy = false;
     s.runningKind = 0;
     s.runningCommand = 0;
+    s.runningJob.reset();
+    std::wstring givenIn;
+    givenIn.swap(s.runningTitle);
     bool failed = false;
     // A sign-in is no view: its token is taken whatever was clicked meanwhile,
     // or the server's session would be neither used nor closed.
@@ -252,8 +286,10 @@ void onNetResult(MainWindowState& s, NetResult* raw) {
         r.reset();
         if (!handleSessionEnd(s)) return;
     } else if (r->job.generation != s.generation && r->job.kind != NetJobKind::SignIn) {
-        // Sent after all: the draft it left behind in its conversation ends.
+        // Sent after all: its text ends in its conversation. A failure is
+        // told; a success after moving on stays silent.
         if (r->ok && r->job.kind == NetJobKind::SendMessage) endSentDraft(s, r->job);
+        if (!r->ok && r->job.kind != NetJobKind::Refresh) reportFailureElsewhere(s, *r, givenIn);
         r.reset();
         // The refresh that waited is this one.
         refreshNow(s);

@@ -15,9 +15,32 @@ void wipeDraft(Draft& d) {
     d.text.clear();
 }
 
+// The last draft takes the place of the one that goes: copied, not moved,
+// so that every buffer that held a text is wiped before it is freed.
 void dropDraft(MainWindowState& s, size_t at) {
+    Draft& last = s.drafts.back();
     wipeDraft(s.drafts[at]);
-    s.drafts.erase(s.drafts.begin() + static_cast<ptrdiff_t>(at));
+    if (&last != &s.drafts[at]) {
+        s.drafts[at] = last;
+        wipeDraft(last);
+    }
+    s.drafts.pop_back();
+}
+
+// Takes `d` into the store and wipes it. Growing the store copies the drafts
+// over and wipes the old ones, for the same reason.
+void addDraft(MainWindowState& s, Draft& d) {
+    if (s.drafts.size() == s.drafts.capacity()) {
+        std::vector<Draft> grown;
+        grown.reserve(s.drafts.size() * 2 + 4);
+        for (Draft& kept : s.drafts) {
+            grown.push_back(kept);
+            wipeDraft(kept);
+        }
+        s.drafts.swap(grown);
+    }
+    s.drafts.push_back(d);
+    wipeDraft(d);
 }
 
 int findDraft(const MainWindowState& s, const std::wstring& orgId, int32_t mode, const std::wstring& itemId) {
@@ -26,9 +49,29 @@ int findDraft(const MainWindowState& s, const std::wstring& orgId, int32_t mode,
     return -1;
 }
 
+int draftOf(const MainWindowState& s, const NetJob& job) {
+    return findDraft(s, job.params[Slot::orgId], job.mode, job.params[Slot::itemId]);
+}
+
+// The conversation the job was given in is the one open now.
+bool showsConversationOf(const MainWindowState& s, const NetJob& job) {
+    return !s.selectedId.empty() && s.orgId == job.params[Slot::orgId] && s.mode == job.mode &&
+           s.selectedId == job.params[Slot::itemId];
+}
+
+// `text` joins what is there: as it is when there is nothing, not at all when
+// it is in there already, else after a blank line.
+void joinText(std::wstring& into, const std::wstring& text) {
+    if (into.find(text) != std::wstring::npos) return;
+    if (!into.empty()) into += L"\r\n\r\n";
+    into += text;
+}
+
 }  // namespace
 
 void keepDraft(MainWindowState& s) {
+    // Reply mode the draft brought and its page has not shown yet stays with it.
+    std::wstring replyTo = s.replyToId.empty() ? s.draftReplyTo : s.replyToId;
     s.draftReplyTo.clear();
     if (s.orgId.empty() || s.selectedId.empty()) return;
     int at = findDraft(s, s.orgId, s.mode, s.selectedId);
@@ -39,8 +82,8 @@ void keepDraft(MainWindowState& s) {
     d.orgId = s.orgId;
     d.mode = s.mode;
     d.itemId = s.selectedId;
-    d.replyToId = s.replyToId;
-    s.drafts.push_back(std::move(d));
+    d.replyToId = std::move(replyTo);
+    addDraft(s, d);
 }
 
 void openDraft(MainWindowState& s) {
@@ -66,9 +109,44 @@ void applyDraftReply(MainWindowState& s) {
 }
 
 void endSentDraft(MainWindowState& s, const NetJob& sent) {
-    int at = findDraft(s, sent.params[Slot::orgId], sent.mode, sent.params[Slot::itemId]);
-    if (at >= 0 && s.drafts[static_cast<size_t>(at)].text == sent.params[Slot::text])
-        dropDraft(s, static_cast<size_t>(at));
+    const std::wstring& text = sent.params[Slot::text];
+    int at = draftOf(s, sent);
+    if (at >= 0 && s.drafts[static_cast<size_t>(at)].text == text) dropDraft(s, static_cast<size_t>(at));
+    // Opened again before the reply came: the composer holds the draft.
+    if (!showsConversationOf(s, sent)) return;
+    const std::wstring& repliedTo = sent.params[Slot::messageId];
+    if (!repliedTo.empty() && s.draftReplyTo == repliedTo) s.draftReplyTo.clear();
+    if (s.editId.empty() && composerText(s) == text) {
+        SetWindowTextW(s.composerEdit, L"");
+        if (!repliedTo.empty() && s.replyToId == repliedTo) leaveComposerMode(s, false);
+    }
+}
+
+void returnUnsentText(MainWindowState& s, const NetJob& job) {
+    if (job.kind != NetJobKind::SendMessage && job.kind != NetJobKind::EditMessage) return;
+    const std::wstring& text = job.params[Slot::text];
+    if (text.empty() || job.params[Slot::itemId].empty()) return;
+    if (showsConversationOf(s, job)) {
+        std::wstring shown = composerText(s);
+        std::wstring joined = shown;
+        joinText(joined, text);
+        if (joined != shown) SetWindowTextW(s.composerEdit, joined.c_str());
+        wipeSecret(shown);
+        wipeSecret(joined);
+        return;
+    }
+    int at = draftOf(s, job);
+    if (at >= 0) {
+        joinText(s.drafts[static_cast<size_t>(at)].text, text);
+        return;
+    }
+    Draft d;
+    d.orgId = job.params[Slot::orgId];
+    d.mode = job.mode;
+    d.itemId = job.params[Slot::itemId];
+    d.text = text;
+    if (job.kind == NetJobKind::SendMessage) d.replyToId = job.params[Slot::messageId];
+    addDraft(s, d);
 }
 
 void forgetDrafts(MainWindowState& s) {

@@ -21,9 +21,16 @@ void openDraft(MainWindowState& state);
 // its message is on the newest page and may still be replied to.
 void applyDraftReply(MainWindowState& state);
 
-// A send that succeeded while its conversation was no longer shown ends the
-// draft it left behind, when that is the text sent.
+// A send that succeeded while its conversation was no longer shown ends its
+// text everywhere: the draft it left behind, and the composer (with reply
+// mode) when that conversation is open again and still holds the text sent.
 void endSentDraft(MainWindowState& state, const NetJob& sent);
+
+// A send or edit that did not go (it failed, or was dropped while it
+// waited): its text goes back to its conversation, into the composer when
+// that conversation is open, else into its draft, after a blank line when
+// the draft or composer holds other text.
+void returnUnsentText(MainWindowState& state, const NetJob& job);
 
 // Sign-out: every draft is wiped and forgotten.
 void forgetDrafts(MainWindowState& state);

@@ -134,6 +134,16 @@ void takeOverEndedSession(MainWindowState& s, const NetJob& signIn) {
     enableNavigation(s, true);
 }
 
+// The rows shown belong to the organisation or tab left: until the new list
+// is shown, none of them may be clicked and opened under the new one.
+void forgetList(MainWindowState& s) {
+    s.listRows.clear();
+    s.listLines.clear();
+    SendMessageW(s.itemList, LB_RESETCONTENT, 0, 0);
+    s.appliedList.clear();
+    s.appliedListMode = -1;
+}
+
 }  // namespace
 
 NetJob signInJob(const MainWindowState& s) {
@@ -242,6 +252,7 @@ void onOrgChange(MainWindowState& s) {
     LRESULT row = SendMessageW(s.orgCombo, CB_GETCURSEL, 0, 0);
     if (row < 0 || static_cast<size_t>(row) >= s.memberships.size()) return;
     leaveConversation(s);
+    forgetList(s);
     s.orgId = s.memberships[static_cast<size_t>(row)].id;
     s.selectedId.clear();
     refreshNow(s);
@@ -250,6 +261,7 @@ void onOrgChange(MainWindowState& s) {
 void onTabChange(MainWindowState& s) {
     LRESULT tab = SendMessageW(s.modeTabs, TCM_GETCURSEL, 0, 0);
     leaveConversation(s);
+    forgetList(s);
     s.mode = tab >= 0 && tab <= 2 ? static_cast<int32_t>(tab) : 0;
     s.selectedId.clear();
     refreshNow(s);
@@ -258,6 +270,7 @@ void onTabChange(MainWindowState& s) {
 void showListItem(MainWindowState& s, int32_t mode, const std::wstring& id) {
     leaveConversation(s);
     if (mode != s.mode) {
+        forgetList(s);
         s.mode = mode;
         SendMessageW(s.modeTabs, TCM_SETCURSEL, static_cast<WPARAM>(mode), 0);
     }

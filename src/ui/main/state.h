@@ -19,6 +19,7 @@ struct PendingWork {
     std::unique_ptr<NetJob> job;    // built when given, with what was shown then
     int32_t generation = 0;         // the view it was given in
     std::wstring target;            // what a command acts on: a file id, a case id, an edit
+    std::wstring title;             // the conversation it was given in, as listed then
 };
 
 // What was typed for a conversation the operator left (ui/main/drafts.h).
@@ -69,6 +70,10 @@ struct MainWindowState {
     bool busy = false;
     int32_t runningKind = 0;   // the NetJobKind of the job in flight while busy
     int runningCommand = 0;    // the control id whose job is in flight, 0 for none
+    std::unique_ptr<NetJob> runningJob;  // the job in flight as started, to tell a repeat from a correction
+    std::wstring runningTitle;           // the conversation it was given in, as listed then
+    // A dialog opened by waiting work is open: what waits behind it waits on.
+    bool dialogFromQueue = false;
     bool modalOpen = false;
 
     std::wstring searchText, beforeCursor, nextBefore;

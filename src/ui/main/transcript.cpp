@@ -309,6 +309,12 @@ std::wstring connectedLine(const std::wstring& userName, size_t stackDepth, cons
     return line;
 }
 
+std::wstring dataTimeText(unsigned day, unsigned month, unsigned hour, unsigned minute, bool today) {
+    auto two = [](unsigned n) { return std::wstring(1, static_cast<wchar_t>(L'0' + n / 10 % 10)) + static_cast<wchar_t>(L'0' + n % 10); };
+    std::wstring text = today ? std::wstring() : two(day) + L"." + two(month) + L" ";
+    return text + two(hour) + L":" + two(minute);
+}
+
 std::vector<ListRow> readListRows(const JsonValue& list, int mode, std::vector<std::wstring>* lines) {
     JsonIndex array = 0;
     if (mode == 1) array = findMember(list, 0, "cases");

@@ -48,5 +48,9 @@ size_t positionAfter(const std::vector<TextSpan>& spans, size_t position, Positi
 // "Подключено · <name> · Страница <n>[ · Поиск: <q>] · Ctrl+Enter — отправить"
 std::wstring connectedLine(const std::wstring& userName, size_t stackDepth, const std::wstring& searchText);
 
+// The time of the data shown, for the status line: "14:05" today, with the
+// day and month before it ("08.12 14:05") when it is from another day.
+std::wstring dataTimeText(unsigned day, unsigned month, unsigned hour, unsigned minute, bool today);
+
 // The rows of a list reply for a mode: rooms in mode 0, "cases"/"tickets" else.
 std::vector<ListRow> readListRows(const JsonValue& list, int mode, std::vector<std::wstring>* lines);

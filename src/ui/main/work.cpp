@@ -1,6 +1,7 @@
 #include "ui/main/work.h"
 #include "ui/dialogs/actions.h"
 #include "ui/main/commands.h"
+#include "ui/main/drafts.h"
 #include "ui/main/history.h"
 #include "ui/main/session.h"
 #include "text/errors.h"
@@ -12,11 +13,6 @@ const wchar_t notDoneUnavailable[] = L"Действие не выполнено:
 
 namespace {
 const wchar_t exchanging[] = L"Обмен с сервером…";
-const wchar_t queueFull[] = L"Действие не выполнено: слишком много действий ждут очереди";
-
-// A handful of clicks during a slow exchange is normal; more than this is
-// no plan anyone can follow any more.
-const size_t longestQueue = 16;
 
 // The view the job acts on, as shown now. A sign-in names its own server:
 // the address field's text when it was given.
@@ -40,10 +36,12 @@ void forgetWaitingRefresh(MainWindowState& s) {
 }
 
 // The job carries its connection fields already.
-bool launch(MainWindowState& s, int command, NetJob job) {
+bool launch(MainWindowState& s, int command, NetJob job, std::wstring title) {
     s.busy = true;
     s.runningKind = job.kind;
     s.runningCommand = command;
+    s.runningJob.reset(new NetJob(job));
+    s.runningTitle = std::move(title);
     // A refresh that starts is the one that waited.
     if (job.kind == NetJobKind::Refresh) forgetWaitingRefresh(s);
     // The address a session belongs to is the one its sign-in went to.
@@ -57,19 +55,52 @@ bool launch(MainWindowState& s, int command, NetJob job) {
     s.busy = false;
     s.runningKind = 0;
     s.runningCommand = 0;
+    s.runningJob.reset();
+    s.runningTitle.clear();
     updateActionControls(s);
     SetWindowTextW(s.statusLabel, unreachableText);
     return false;
 }
 
-bool queue(MainWindowState& s, PendingWork work) {
-    if (s.pending.size() >= longestQueue) {
-        SetWindowTextW(s.statusLabel, queueFull);
-        return false;
-    }
+void queue(MainWindowState& s, PendingWork work) {
     work.generation = s.generation;
-    s.pending.push_back(std::move(work));
+    work.title = shownTitle(s);
+    // The job a dialog opened by waiting work gives keeps that work's place:
+    // what was given after the dialog's command still comes after it.
+    if (s.dialogFromQueue && work.kind != PendingKind::Refresh) s.pending.insert(s.pending.begin(), std::move(work));
+    else s.pending.push_back(std::move(work));
+}
+
+// The same job twice: what the operator gave again is no new work.
+bool sameJob(const NetJob& a, const NetJob& b) {
+    if (a.kind != b.kind || a.generation != b.generation || a.mode != b.mode || a.serverUrl != b.serverUrl ||
+        a.targetRoomId != b.targetRoomId || a.version != b.version || a.fromCase != b.fromCase)
+        return false;
+    for (int i = 0; i < 16; ++i)
+        if (a.params[i] != b.params[i]) return false;
     return true;
+}
+
+// The waiting entry of the command, or null.
+PendingWork* waitingEntry(MainWindowState& s, int command, PendingKind kind) {
+    for (PendingWork& w : s.pending)
+        if (w.command == command && w.kind == kind) return &w;
+    return nullptr;
+}
+
+const wchar_t* actionName(const std::wstring& action) {
+    static const wchar_t* const names[][2] = {
+        {L"assign", L"назначение"},     {L"start", L"взятие в работу"}, {L"wait", L"перевод в ожидание"},
+        {L"finish", L"отметка «Готово»"}, {L"close", L"закрытие"},     {L"reopen", L"открытие"},
+    };
+    for (const auto& n : names)
+        if (action == n[0]) return n[1];
+    return L"действие";
+}
+
+std::wstring entryName(const PendingWork& w) {
+    if (w.job) return workName(*w.job);
+    return commandName(w.command);
 }
 
 bool belongsToView(const PendingWork& w) { return !(w.job && w.job->kind == NetJobKind::SignIn); }
@@ -77,16 +108,20 @@ bool belongsToView(const PendingWork& w) { return !(w.job && w.job->kind == NetJ
 // One entry's turn; the window is idle.
 void runEntry(MainWindowState& s, PendingWork& w) {
     if (belongsToView(w) && w.generation != s.generation) {
+        if (w.job) returnUnsentText(s, *w.job);
         SetWindowTextW(s.statusLabel, notDoneOtherView);
         return;
     }
     if (w.kind == PendingKind::Job) {
         // Signed in meanwhile by another way (standard input): one session.
         if (w.job->kind == NetJobKind::SignIn && !s.token.empty()) return;
-        launch(s, w.command, std::move(*w.job));
+        launch(s, w.command, std::move(*w.job), std::move(w.title));
         return;
     }
-    if (const wchar_t* why = replayCommand(s, w.command, w.target)) SetWindowTextW(s.statusLabel, why);
+    s.dialogFromQueue = true;
+    const wchar_t* why = replayCommand(s, w.command, w.target);
+    s.dialogFromQueue = false;
+    if (why) SetWindowTextW(s.statusLabel, why);
 }
 }  // namespace
 
@@ -102,7 +137,7 @@ bool startNetJob(MainWindowState& s, NetJob job) {
         return false;
     }
     fillConnection(s, job);
-    return launch(s, 0, std::move(job));
+    return launch(s, 0, std::move(job), shownTitle(s));
 }
 
 bool startUserJob(MainWindowState& s, int command, NetJob job, int32_t given) {
@@ -112,8 +147,19 @@ bool startUserJob(MainWindowState& s, int command, NetJob job, int32_t given) {
         return false;
     }
     fillConnection(s, job);
-    if (!s.busy) return launch(s, command, std::move(job));
-    if (commandWaits(s, command)) return false;
+    if (!s.busy) return launch(s, command, std::move(job), shownTitle(s));
+    if (s.runningCommand == command && s.runningJob && sameJob(*s.runningJob, job)) return false;
+    if (PendingWork* waiting = waitingEntry(s, command, PendingKind::Job)) {
+        if (sameJob(*waiting->job, job)) return false;
+        // Corrected while it waited, in the same view: the new job takes its
+        // place. One given in a view left waits for its own word.
+        if (waiting->generation == s.generation) {
+            if (waiting->job->params[Slot::text] != job.params[Slot::text]) returnUnsentText(s, *waiting->job);
+            waiting->job.reset(new NetJob(std::move(job)));
+            waiting->title = shownTitle(s);
+            return false;
+        }
+    }
     PendingWork w;
     w.kind = PendingKind::Job;
     w.command = command;
@@ -156,29 +202,63 @@ bool editSaveInFlight(const MainWindowState& s) {
     return false;
 }
 
-bool queueCommand(MainWindowState& s, int command, std::wstring target) {
-    if (commandWaits(s, command)) return true;
+void queueCommand(MainWindowState& s, int command, std::wstring target) {
+    if (s.busy && s.runningCommand == command) return;
+    PendingWork* waiting = waitingEntry(s, command, PendingKind::Command);
+    if (waiting && waiting->generation == s.generation) {
+        // Given again for another file or edit: the later choice stands.
+        waiting->target = std::move(target);
+        return;
+    }
     PendingWork w;
     w.kind = PendingKind::Command;
     w.command = command;
     w.target = std::move(target);
-    return queue(s, std::move(w));
+    queue(s, std::move(w));
 }
 
-void dropWaitingWork(MainWindowState& s, const wchar_t* why) {
-    bool dropped = false;
+bool dropWaitingWork(MainWindowState& s, const std::wstring& lead) {
+    std::wstring names;
     for (size_t i = 0; i < s.pending.size();) {
-        if (s.pending[i].kind == PendingKind::Refresh) {
+        PendingWork& w = s.pending[i];
+        if (w.kind == PendingKind::Refresh || !belongsToView(w)) {
             ++i;
             continue;
         }
+        std::wstring name = entryName(w);
+        if (names.find(name) == std::wstring::npos) names += (names.empty() ? L"" : L", ") + name;
+        PendingWork gone = std::move(w);
         s.pending.erase(s.pending.begin() + static_cast<ptrdiff_t>(i));
-        dropped = true;
+        if (gone.job) returnUnsentText(s, *gone.job);
     }
-    if (dropped) {
-        SetWindowTextW(s.statusLabel, why);
-        updateActionControls(s);
+    if (names.empty()) return false;
+    SetWindowTextW(s.statusLabel, (lead + names).c_str());
+    updateActionControls(s);
+    return true;
+}
+
+std::wstring workName(const NetJob& job) {
+    switch (job.kind) {
+    case NetJobKind::SignIn: return L"вход";
+    case NetJobKind::SendMessage: return L"отправка сообщения";
+    case NetJobKind::EditMessage: return L"сохранение изменения";
+    case NetJobKind::CreateWorkItem: return job.fromCase || job.mode == 2 ? L"создание заявки" : L"создание обращения";
+    case NetJobKind::WorkAction: return actionName(job.params[Slot::actionOrEmoji]);
+    case NetJobKind::UploadFile: return L"отправка файла";
+    case NetJobKind::DownloadFile: return L"скачивание файла";
+    case NetJobKind::LoadForwardTargets:
+    case NetJobKind::ForwardMessage: return L"пересылка";
+    case NetJobKind::ReactToMessage: return L"реакция";
+    case NetJobKind::PinMessage: return L"закрепление";
+    case NetJobKind::DeleteMessage: return L"удаление сообщения";
+    default: return L"обновление";
     }
+}
+
+std::wstring shownTitle(const MainWindowState& s) {
+    for (const ListRow& row : s.listRows)
+        if (row.id == s.selectedId) return row.label;
+    return L"Переписка";
 }
 
 void forgetWaitingWork(MainWindowState& s) { s.pending.clear(); }
@@ -187,6 +267,11 @@ void runWaitingWork(MainWindowState& s, bool afterFailure) {
     HWND window = s.window;
     size_t at = 0;
     while (!s.busy && at < s.pending.size()) {
+        // Under a dialog opened by waiting work only the refresh goes on.
+        if (s.dialogFromQueue && s.pending[at].kind != PendingKind::Refresh) {
+            ++at;
+            continue;
+        }
         if (s.pending[at].kind == PendingKind::Refresh) {
             if (afterFailure) {
                 ++at;

@@ -8,9 +8,21 @@
 //   staff member shown then;
 // - a command that opens a dialog first waits as a command, and is given
 //   again when its turn comes if what it acts on is still there;
-// - the same command given twice, while it waits or its job runs, runs once;
+// - a command given again with the same job (kind, target, version, texts,
+//   staff member, password), while it waits or its job runs, runs once;
+//   given again with other content it replaces the waiting one in its place
+//   (the operator corrected it), or, while its first job runs, waits behind
+//   it as a new command. So at most one entry per command waits, besides
+//   the refresh: the queue needs no limit of its own;
+// - when a job the operator gave fails, what waited behind it is dropped
+//   with a word (it may rest on what failed); a failed refresh stops nothing;
 // - work given in one view is dropped with a word when another view is
-//   shown by its turn (a sign-in belongs to no view).
+//   shown by its turn (a sign-in belongs to no view);
+// - while a dialog opened by waiting work is open, the work behind it waits
+//   (its nested loop goes on handling results), and the job the dialog gives
+//   takes the dialog's place at the head of the queue;
+// - nothing typed goes with what is dropped: a message's text goes back to
+//   its composer or draft (returnUnsentText).
 #pragma once
 #include "net/jobs.h"
 #include "ui/main/state.h"
@@ -45,12 +57,14 @@ bool commandWaits(const MainWindowState& state, int command);
 bool editSaveInFlight(const MainWindowState& state);
 
 // Lets a command wait (a dialog command, or leaving an edit whose save is in
-// flight) for its turn; `target` is what it acts on. False, with a word in
-// the status line, when the queue is full.
-bool queueCommand(MainWindowState& state, int command, std::wstring target);
+// flight) for its turn; `target` is what it acts on.
+void queueCommand(MainWindowState& state, int command, std::wstring target);
 
-// Drops whatever waits but the refresh, with a word when something did.
-void dropWaitingWork(MainWindowState& state, const wchar_t* why);
+// Drops whatever waits but the refresh and a sign-in (which rests on no
+// view). When something was dropped, the status line says `lead` followed
+// by what, named for the operator ("отправка сообщения, назначение"), and
+// true is returned. Typed text is not lost (returnUnsentText).
+bool dropWaitingWork(MainWindowState& state, const std::wstring& lead);
 
 // Forgets everything that waits, silently (sign-out).
 void forgetWaitingWork(MainWindowState& state);
@@ -58,6 +72,13 @@ void forgetWaitingWork(MainWindowState& state);
 // Runs what waits, in order, while the window is idle. After a failed
 // result the waiting refresh stays for the result after.
 void runWaitingWork(MainWindowState& state, bool afterFailure);
+
+// What a job does, named for the operator: "отправка сообщения", "назначение".
+std::wstring workName(const NetJob& job);
+
+// The title of the conversation shown (its list row), for saying where
+// work was given.
+std::wstring shownTitle(const MainWindowState& state);
 
 // The status texts of work that could not run.
 extern const wchar_t notDoneOtherView[];
