@@ -950,7 +950,8 @@ TEST_CASE("results the window must not lose: the same page after Find, a sign-in
             failed.errorText = L"Сервер отклонил запрос";
             deliver(h, failed.job, failed);
             CHECK(takeJobs().empty());
-            CHECK(textOf(s.statusLabel) == L"Действие не выполнено: выбран другой разговор");
+            // The real reason, not a view nobody chose.
+            CHECK(textOf(s.statusLabel) == L"Сервер отклонил запрос · не выполнено: отправка файла");
             SendMessageW(h.window, WM_TIMER, 1, 0);
             answerRefresh(h, roomsJson, historyWith(message("m1", "x")));
         }

@@ -34,6 +34,11 @@ struct Row {
     const wchar_t* composer;
     Mode modeAfter;
     int next;               // kind of the job started next, 0 for none
+    int httpStatus = 0;     // of the reply that failed the job
+    // What the window tells about it through the refreshes of the next
+    // seconds, and the draft kept for the room left (null: not checked).
+    const wchar_t* told = nullptr;
+    const wchar_t* draftLeft = nullptr;
 };
 
 const wchar_t connected[] = L"Подключено";
@@ -41,6 +46,7 @@ const wchar_t exchanging[] = L"Обмен с сервером…";
 const wchar_t refused[] = L"Сервер отклонил запрос";
 const wchar_t notDone[] = L"Действие не выполнено: выбран другой разговор";
 const wchar_t draft[] = L"черновик";
+const wchar_t refusedNotDone[] = L"Сервер отклонил запрос · не выполнено: ";
 const wchar_t ended[] = L"Сеанс завершён сервером. Войдите снова — черновики сохранены.";
 const wchar_t endedDropped[] =
     L"Сеанс завершён сервером. Войдите снова — черновики сохранены. Ожидавшие действия не выполнены.";
@@ -56,12 +62,13 @@ const Row rows[] = {
     {ByTimer, Editing, Send, false, true, true, exchanging, false, false, L"y", Editing, NetJobKind::EditMessage},
     {ByTimer, Neither, Upload, false, true, true, exchanging, false, false, draft, Neither, NetJobKind::UploadFile},
     {ByTimer, Replying, Upload, false, true, false, exchanging, false, false, draft, Replying, NetJobKind::UploadFile},
-    // It fails: the conversation empties, typed text stays, waiting work is dropped.
+    // It is refused: the conversation empties, typed text stays (a waiting
+    // edit's text after the draft), waiting work is dropped.
     {ByTimer, Neither, Nothing, false, false, true, refused, false, false, draft, Neither, 0},
     {ByTimer, Replying, Nothing, false, false, true, refused, false, false, draft, Neither, 0},
     {ByTimer, Editing, Nothing, false, false, true, refused, false, false, draft, Neither, 0},
-    {ByTimer, Neither, Upload, false, false, true, notDone, false, false, draft, Neither, 0},
-    {ByTimer, Editing, Send, false, false, true, notDone, false, false, draft, Neither, 0},
+    {ByTimer, Neither, Upload, false, false, true, refusedNotDone, false, false, draft, Neither, 0},
+    {ByTimer, Editing, Send, false, false, true, refusedNotDone, false, false, L"черновик\r\n\r\ny", Neither, 0},
     // A tab clicked meanwhile: the result is stale, the new view is read.
     {ByTimer, Neither, Nothing, true, true, true, exchanging, false, false, L"", Neither, NetJobKind::Refresh},
     {ByTimer, Replying, Upload, true, true, false, exchanging, false, false, L"", Neither, NetJobKind::Refresh},
@@ -70,6 +77,18 @@ const Row rows[] = {
     {ByFind, Neither, Nothing, false, true, true, connected, true, true, draft, Neither, 0},
     {ByFind, Replying, Send, false, true, true, exchanging, false, false, draft, Replying, NetJobKind::SendMessage},
     {ByFind, Neither, Nothing, false, true, false, connected, true, true, draft, Neither, 0},
+    // A gateway or a busy server answering the refresh is a blip: the page,
+    // reply mode and paging stay, and what waits still goes.
+    {ByTimer, Replying, Nothing, false, false, true, L"Сервер отклонил запрос · показаны данные на ", true, true, draft,
+     Replying, 0, 502},
+    {ByTimer, Neither, Send, false, false, true, exchanging, false, false, draft, Neither, NetJobKind::SendMessage, 503},
+    // Ctrl+Enter, then another tab before the reply: a failure is told with
+    // where, and the text is in the room's draft (an edit's after the draft
+    // set aside).
+    {BySend, Neither, Nothing, true, false, true, exchanging, false, false, L"", Neither, NetJobKind::Refresh, 500,
+     L"Сообщение в «Общий чат» не отправлено: Сервер отклонил запрос", draft},
+    {BySend, Editing, Nothing, true, false, true, exchanging, false, false, L"", Neither, NetJobKind::Refresh, 0,
+     L"Изменение сообщения в «Общий чат» не сохранено: Сервер отклонил запрос", L"черновик\r\n\r\ny2"},
     // A sign-in is taken whatever was clicked meanwhile.
     {BySignIn, Neither, Nothing, false, true, false, exchanging, false, false, L"", Neither, NetJobKind::Refresh},
     {BySignIn, Neither, Nothing, true, true, false, exchanging, false, false, L"", Neither, NetJobKind::Refresh},
@@ -105,11 +124,11 @@ NetJob single() {
 
 void command(Harness& h, int id, int code = 0) { SendMessageW(h.window, WM_COMMAND, MAKEWPARAM(id, code), 0); }
 
-void answer(Harness& h, NetResult r, int outcome, bool changed) {
+void answer(Harness& h, NetResult r, int outcome, bool changed, int httpStatus = 0) {
     const bool ok = outcome == 1;
     r.ok = ok;
     if (!ok) r.errorText = refused;
-    if (outcome == expired) r.refusedStatus = 401;
+    r.refusedStatus = outcome == expired ? 401 : httpStatus;
     if (ok && r.job.kind == NetJobKind::SignIn) {
         r.value = L"tok";
         r.meJson = u8R"({"user":{"name":"Анна"},"memberships":[{"id":"o1","name":"Первая","role":"admin"}]})";
@@ -166,6 +185,7 @@ TEST_CASE("every combination of result, mode, waiting work and view change leave
             } else if (row.started == ByFind) {
                 command(h, ID_FIND);
             } else if (row.started == BySend) {
+                if (row.mode == Editing) SetWindowTextW(s.composerEdit, L"y2");
                 command(h, ID_SEND);
             } else if (row.started == ByAction) {
                 command(h, ID_ACTION_FIRST + 3);
@@ -175,13 +195,14 @@ TEST_CASE("every combination of result, mode, waiting work and view change leave
             if (row.waiting == Send) command(h, ID_SEND);
         }
         NetJob job = single();
-        REQUIRE(job.kind == startedKind[row.started]);
+        const bool saving = row.started == BySend && row.mode == Editing;
+        REQUIRE(job.kind == (saving ? NetJobKind::EditMessage : startedKind[row.started]));
         if (row.tabClicked) {
             TabCtrl_SetCurSel(s.modeTabs, 1);
             NMHDR change{s.modeTabs, 0, static_cast<UINT>(TCN_SELCHANGE)};
             SendMessageW(h.window, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&change));
         }
-        answer(h, resultOf(job), row.outcome, !row.sameBytes);
+        answer(h, resultOf(job), row.outcome, !row.sameBytes, row.httpStatus);
         if (row.outcome == expired && row.started != BySignIn) {
             // The strip asks for the password again; the list waits for it.
             CHECK(s.token.empty());
@@ -195,6 +216,13 @@ TEST_CASE("every combination of result, mode, waiting work and view change leave
         CHECK((IsWindowEnabled(s.replyButton) != FALSE) == row.reply);
         CHECK(textOf(s.composerEdit) == row.composer);
         CHECK(modeOf(s) == row.modeAfter);
+        if (row.told) CHECK(s.flashText == row.told);
+        if (row.draftLeft) {
+            std::wstring kept;
+            for (const Draft& d : s.drafts)
+                if (d.itemId == L"r1") kept = d.text;
+            CHECK(kept == row.draftLeft);
+        }
         std::vector<NetJob> next = takeJobs();
         CHECK(next.size() == (row.next ? 1u : 0u));
         if (next.empty()) continue;
@@ -260,6 +288,7 @@ void openCase(Harness& h) {
 }
 
 std::vector<std::wstring> downloadsOffered;
+Harness* underDialog = nullptr;
 
 struct CommandRow {
     const char* name;
@@ -322,6 +351,71 @@ const CommandRow commandRows[] = {
          CHECK(j.params[Slot::assigneeOrFileId] == L"f2");
      },
      exchanging},
+    {"«Готово» refused: the message given after it is not sent, the refusal and the text stay", nothing,
+     [](Harness& h) {
+         finish(h);
+         SetWindowTextW(h.state.composerEdit, L"готово, проверьте");
+         command(h, ID_SEND);
+     },
+     CaseView(), NetJobKind::WorkAction,
+     [](Harness& h, const NetJob& j) {
+         NetResult refused = resultOf(j);
+         refused.ok = false;
+         refused.refusedStatus = 409;
+         refused.errorText = L"Обращение изменилось";
+         deliver(h, j, std::move(refused));
+         CHECK(takeJobs().empty());
+         CHECK(textOf(h.state.statusLabel) == L"Обращение изменилось · не выполнено после неё: отправка сообщения");
+         CHECK(textOf(h.state.composerEdit) == L"готово, проверьте");
+     },
+     exchanging},
+    {"«Назначить» given again after the choice was corrected assigns the later choice, once",
+     [](Harness& h) { SendMessageW(h.state.staffCombo, CB_SETCURSEL, 0, 0); },
+     [](Harness& h) {
+         command(h, ID_ACTION_FIRST);
+         SendMessageW(h.state.staffCombo, CB_SETCURSEL, 1, 0);
+         command(h, ID_ACTION_FIRST);
+     },
+     CaseView(), NetJobKind::WorkAction,
+     [](Harness& h, const NetJob& j) {
+         CHECK(j.params[Slot::assigneeOrFileId] == L"u2");
+         deliver(h, j, resultOf(j));
+         answerCase(h, single(), CaseView());
+         CHECK(takeJobs().empty());
+     },
+     exchanging},
+    {"a text rewritten before a second Ctrl+Enter goes as rewritten, once, and leaves the composer", nothing,
+     [](Harness& h) {
+         SetWindowTextW(h.state.composerEdit, L"раз");
+         command(h, ID_SEND);
+         SetWindowTextW(h.state.composerEdit, L"два");
+         command(h, ID_SEND);
+     },
+     CaseView(), NetJobKind::SendMessage,
+     [](Harness& h, const NetJob& j) {
+         CHECK(j.params[Slot::text] == L"два");
+         deliver(h, j, resultOf(j));
+         answerCase(h, single(), CaseView());
+         CHECK(takeJobs().empty());
+         CHECK(textOf(h.state.composerEdit).empty());
+     },
+     exchanging},
+    {"a message given after «Файл…» waits while the file dialog is open, refreshes going on under it", nothing,
+     [](Harness& h) {
+         command(h, ID_ATTACH);
+         SetWindowTextW(h.state.composerEdit, L"файл выше");
+         command(h, ID_SEND);
+     },
+     CaseView(), NetJobKind::UploadFile,
+     [](Harness& h, const NetJob& j) {
+         CHECK(j.params[Slot::uploadPath] == L"C:\\data\\a.txt");
+         deliver(h, j, resultOf(j));
+         answerCase(h, single(), CaseView());
+         NetJob send = single();
+         CHECK(send.kind == NetJobKind::SendMessage);
+         CHECK(send.params[Slot::text] == L"файл выше");
+     },
+     exchanging},
     {"Escape leaves an edit at once, and a message typed then is no save of that edit",
      [](Harness& h) {
          SetWindowTextW(h.state.composerEdit, L"черновик");
@@ -351,11 +445,20 @@ TEST_CASE("a command given during a refresh acts on what was shown when it was g
         path = L"C:\\out\\" + path;
         return true;
     };
+    // The operator takes a while over the file: a periodic refresh runs and
+    // is answered under the dialog.
+    fileDialogs.chooseUpload = [](HWND owner, std::wstring& path) {
+        SendMessageW(owner, WM_TIMER, 1, 0);
+        answerCase(*underDialog, single(), CaseView());
+        path = L"C:\\data\\a.txt";
+        return true;
+    };
     for (const CommandRow& row : commandRows) {
         const std::string name = row.name;
         CAPTURE(name);
         downloadsOffered.clear();
         Harness h;
+        underDialog = &h;
         openCase(h);
         REQUIRE(h.state.workVersion == 7);
         row.before(h);

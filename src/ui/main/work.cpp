@@ -154,7 +154,6 @@ bool startUserJob(MainWindowState& s, int command, NetJob job, int32_t given) {
         // Corrected while it waited, in the same view: the new job takes its
         // place. One given in a view left waits for its own word.
         if (waiting->generation == s.generation) {
-            if (waiting->job->params[Slot::text] != job.params[Slot::text]) returnUnsentText(s, *waiting->job);
             waiting->job.reset(new NetJob(std::move(job)));
             waiting->title = shownTitle(s);
             return false;
