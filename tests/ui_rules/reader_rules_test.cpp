@@ -80,9 +80,11 @@ TEST_CASE("list rows and their lines by mode") {
     CHECK(readListRows(rooms, 1, nullptr).empty());
 }
 
-TEST_CASE("the connected status line") {
+TEST_CASE("the connected status line, and the time of the data a blip kept") {
     CHECK(connectedLine(L"Анна", 0, L"") == L"Подключено · Анна · Страница 1 · Ctrl+Enter — отправить");
     CHECK(connectedLine(L"Анна", 2, L"счёт") == L"Подключено · Анна · Страница 3 · Поиск: счёт · Ctrl+Enter — отправить");
+    CHECK(dataTimeText(8, 12, 14, 5, true) == L"14:05");
+    CHECK(dataTimeText(8, 12, 14, 5, false) == L"08.12 14:05");
 }
 
 TEST_CASE("status labels and the panel's enabling table") {

@@ -311,6 +311,18 @@ TEST_CASE("a failed refresh: a blip keeps the page; a refusal empties it and kee
             CHECK(IsWindowEnabled(s.sendButton));
         }
     }
+    SUBCASE("a page that cannot be read changes nothing shown, the list neither") {
+        SetWindowTextW(s.composerEdit, L"черновик");
+        SendMessageW(h.window, WM_TIMER, 1, 0);
+        NetJob job = onlyJob();
+        NetResult r = resultOf(job);
+        r.listJson = u8R"([{"id":"r1","title":"Переименован","kind":"room","canWrite":true}])";
+        r.historyJson = "{\"items\":[{\"id\":";
+        deliver(h, job, r);
+        CHECK(textOf(s.statusLabel).rfind(L"Не удалось прочитать ответ сервера · показаны данные на ", 0) == 0);
+        CHECK(s.listRows.size() == 2);
+        CHECK(s.listRows[0].label == L"Общий чат");
+    }
     SUBCASE("refused: the conversation empties, the typed text stays") {
         SetWindowTextW(s.composerEdit, L"черновик ответа");
         SendMessageW(h.window, WM_TIMER, 1, 0);
@@ -442,6 +454,34 @@ TEST_CASE("a draft per conversation: back when the operator returns, gone once s
             CHECK(textOf(s.composerEdit).empty());
         }
     }
+    SUBCASE("a send that succeeds after the operator left and came back ends in the composer too") {
+        command(h, ID_SEND);
+        NetJob send = onlyJob();
+        SendMessageW(s.itemList, LB_SETCURSEL, 1, 0);
+        command(h, ID_ITEM_LIST, LBN_SELCHANGE);
+        SendMessageW(s.itemList, LB_SETCURSEL, 0, 0);
+        command(h, ID_ITEM_LIST, LBN_SELCHANGE);
+        CHECK(textOf(s.composerEdit) == L"ответ первому");
+        deliver(h, send, resultOf(send));
+        CHECK(textOf(s.composerEdit).empty());
+        answerRefresh(h, roomsJson, pageA);
+        command(h, ID_SEND);
+        CHECK(takeJobs().empty());
+    }
+    SUBCASE("a reply draft left again before its page came keeps its reply") {
+        firstMessageIn(h, ID_REPLY);
+        openRow(1, pageB);
+        SendMessageW(s.itemList, LB_SETCURSEL, 0, 0);
+        command(h, ID_ITEM_LIST, LBN_SELCHANGE);
+        NetJob toA = onlyJob();
+        SendMessageW(s.itemList, LB_SETCURSEL, 1, 0);
+        command(h, ID_ITEM_LIST, LBN_SELCHANGE);
+        deliver(h, toA, resultOf(toA));
+        answerRefresh(h, roomsJson, pageB);
+        openRow(0, pageA);
+        CHECK(s.replyToId == L"m1");
+        CHECK(textOf(s.composerEdit) == L"ответ первому");
+    }
     SUBCASE("a sent draft ends; so does every draft at sign-out") {
         command(h, ID_SEND);
         NetJob send = onlyJob();
@@ -486,6 +526,11 @@ TEST_CASE("a deliberate view change empties the composer") {
     CHECK(s.selectedId.empty());
     CHECK(textOf(s.transcriptView).empty());
     CHECK(onlyJob().params[Slot::orgId] == L"o2");
+    // The rooms of the organisation left cannot be opened under the new one.
+    CHECK(SendMessageW(s.itemList, LB_GETCOUNT, 0, 0) == 0);
+    SendMessageW(s.itemList, LB_SETCURSEL, 0, 0);
+    command(h, ID_ITEM_LIST, LBN_SELCHANGE);
+    CHECK(s.selectedId.empty());
 }
 
 TEST_CASE("an empty list with nothing selected does not leave the exchange line up") {
@@ -673,6 +718,9 @@ TEST_CASE("a sign-in given while a job runs waits for it and goes to the address
     REQUIRE(s.token.empty());
     SetWindowTextW(s.serverEdit, L"http://127.0.0.1:7");
     SetWindowTextW(s.loginEdit, L"anna");
+    SetWindowTextW(s.passwordEdit, L"secert");
+    command(h, ID_SIGN_IN);
+    // A mistyped password corrected before «Войти» again: the corrected one goes, once.
     SetWindowTextW(s.passwordEdit, L"secret");
     command(h, ID_SIGN_IN);
     command(h, ID_SIGN_IN);
