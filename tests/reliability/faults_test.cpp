@@ -101,8 +101,11 @@ TEST_CASE("a blip of several refresh periods keeps the page; a refusal still emp
     resetData();
     Relay relay;
     startRelay(relay, serverPort());
-    {
-        TableRow row("fault", "server out of reach for three periodic refreshes, on an older page in reply mode",
+    // Three periodic refreshes meet the fault, on an older page in reply mode;
+    // then the server is back.
+    auto blip = [&relay](const char* tried, std::function<void()> arm, std::function<void()> disarm,
+                         const std::wstring& failure) {
+        TableRow row("fault", tried,
                      "transcript, hint, paging and composer unchanged; the failure with the time of the data; the "
                      "connected line and the same page once the server is back, by the periodic refresh");
         LiveWindow w(relayUrl(relay));
@@ -133,7 +136,7 @@ TEST_CASE("a blip of several refresh periods keeps the page; a refusal still emp
             return launchNetJobThread(job);
         };
         SetTimer(w.window, TIMER_REFRESH, TIMER_REFRESH_MS, nullptr);
-        pauseRelay(relay);
+        arm();
         bool held = true;
         unsigned long long end = nowMs() + 3 * TIMER_REFRESH_MS + 1000;
         while (nowMs() < end) {
@@ -144,13 +147,23 @@ TEST_CASE("a blip of several refresh periods keeps the page; a refusal still emp
         const int failures = refreshes;
         HOLDS(row, held);
         HOLDS(row, failures >= 2);
-        HOLDS(row, statusText(w).rfind(std::wstring(cannotReach) + L" · показаны данные на ", 0) == 0);
-        resumeRelay(relay);
+        HOLDS(row, statusText(w).rfind(failure + L" · показаны данные на ", 0) == 0);
+        disarm();
         HOLDS(row, pumpUntil([&] { return showsConnectedLine(w); }, 3 * TIMER_REFRESH_MS));
         HOLDS(row, unchanged());
         KillTimer(w.window, TIMER_REFRESH);
         row.note = std::to_string(failures) + " failed refreshes seen";
-    }
+    };
+    blip("server out of reach for three periodic refreshes, on an older page in reply mode",
+         [&relay] { pauseRelay(relay); }, [&relay] { resumeRelay(relay); }, cannotReach);
+    // A reverse proxy in front of a restarting server.
+    blip("every request of the refresh answered 502 with an HTML page for three periodic refreshes",
+         [] {
+             fault(serverFault("/api/rooms*", "", "\"kind\":\"status\",\"status\":502,\"count\":-1,"
+                                              "\"contentType\":\"text/html\",\"body\":" +
+                                                  quoted("<html><body><h1>502 Bad Gateway</h1></body></html>")));
+         },
+         [] { clearFaults(); }, refusedStatus);
     {
         TableRow row("fault", "the history refused with 403 by the server",
                      "the view empties as before: the unavailable text, no room, sending off");
