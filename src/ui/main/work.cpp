@@ -185,14 +185,6 @@ bool refreshPending(const MainWindowState& s) {
     return false;
 }
 
-bool commandWaits(const MainWindowState& s, int command) {
-    if (command == 0) return false;
-    if (s.busy && s.runningCommand == command) return true;
-    for (const PendingWork& w : s.pending)
-        if (w.command == command) return true;
-    return false;
-}
-
 bool editSaveInFlight(const MainWindowState& s) {
     if (s.editId.empty()) return false;
     if (s.busy && s.runningKind == NetJobKind::EditMessage) return true;

@@ -49,9 +49,6 @@ void onRefreshTimer(MainWindowState& state);
 // A refresh waits for the running job.
 bool refreshPending(const MainWindowState& state);
 
-// The command's job is in flight or the command waits already.
-bool commandWaits(const MainWindowState& state, int command);
-
 // The edit in progress is being saved, or its save waits: the composer is
 // locked, and leaving the edit waits behind the save.
 bool editSaveInFlight(const MainWindowState& state);
