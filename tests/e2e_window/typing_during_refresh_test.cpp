@@ -116,6 +116,22 @@ TEST_CASE("typing and Ctrl+Enter that meet a refresh arrive whole; the message i
     Sleep(5000);  // a second save would arrive within a refresh
     CHECK(writesTo(L"/api/messages/" + sent[0].id) == 1);
     CHECK(messagesContaining(wideTyped).size() == 1);
+
+    // Rewritten before a second Ctrl+Enter while the first waited: only the
+    // rewritten text goes, once, and the composer is empty after it.
+    held = holdNextRefresh();
+    REQUIRE(clickControl(composer));
+    REQUIRE(xdotool("type --delay 15 'first try 52'"));
+    REQUIRE(xdotool("key ctrl+Return"));
+    REQUIRE(xdotool("key ctrl+a"));
+    REQUIRE(xdotool("type --delay 15 'second try 52'"));
+    REQUIRE(xdotool("key ctrl+Return"));
+    CHECK(GetTickCount() - held < 8000);
+    REQUIRE(waitFor([&] { return !messagesContaining(L"second try 52").empty(); }, 30000));
+    CHECK(waitFor([&] { return GetWindowTextLengthW(composer) == 0; }, 10000));
+    Sleep(5000);
+    CHECK(messagesContaining(L"second try 52").size() == 1);
+    CHECK(messagesContaining(L"first try 52").empty());
 }
 
 namespace {
