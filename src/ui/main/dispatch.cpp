@@ -240,7 +240,7 @@ void reportFailureElsewhere(MainWindowState& s, const NetResult& r, const std::w
     line += r.errorText;
     returnUnsentText(s, r.job);
     showFlash(s, line);
-    SetWindowTextW(s.statusLabel, line.c_str());
+    setStatusLine(s, line);
 }
 
 // Returns false when the window or the self-test ended.

@@ -5,6 +5,7 @@
 #include "ui/main/history.h"
 #include "ui/main/session.h"
 #include "text/errors.h"
+#include <algorithm>
 
 bool (*netJobLauncher)(NetJob* job) = launchNetJobThread;
 
@@ -118,10 +119,13 @@ void runEntry(MainWindowState& s, PendingWork& w) {
         launch(s, w.command, std::move(*w.job), std::move(w.title));
         return;
     }
+    // Cleared on every way out, or the queue would wait for good.
+    struct DialogFromQueue {
+        bool& open;
+        ~DialogFromQueue() { open = false; }
+    } dialog{s.dialogFromQueue};
     s.dialogFromQueue = true;
-    const wchar_t* why = replayCommand(s, w.command, w.target);
-    s.dialogFromQueue = false;
-    if (why) SetWindowTextW(s.statusLabel, why);
+    if (const wchar_t* why = replayCommand(s, w.command, w.target)) SetWindowTextW(s.statusLabel, why);
 }
 }  // namespace
 
@@ -209,7 +213,7 @@ void queueCommand(MainWindowState& s, int command, std::wstring target) {
 }
 
 bool dropWaitingWork(MainWindowState& s, const std::wstring& lead) {
-    std::wstring names;
+    std::vector<std::wstring> names;
     for (size_t i = 0; i < s.pending.size();) {
         PendingWork& w = s.pending[i];
         if (w.kind == PendingKind::Refresh || !belongsToView(w)) {
@@ -217,16 +221,20 @@ bool dropWaitingWork(MainWindowState& s, const std::wstring& lead) {
             continue;
         }
         std::wstring name = entryName(w);
-        if (names.find(name) == std::wstring::npos) names += (names.empty() ? L"" : L", ") + name;
+        if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(std::move(name));
         PendingWork gone = std::move(w);
         s.pending.erase(s.pending.begin() + static_cast<ptrdiff_t>(i));
         if (gone.job) returnUnsentText(s, *gone.job);
     }
     if (names.empty()) return false;
-    SetWindowTextW(s.statusLabel, (lead + names).c_str());
+    std::wstring line = lead;
+    for (size_t i = 0; i < names.size(); ++i) line += (i ? L", " : L"") + names[i];
+    setStatusLine(s, line);
     updateActionControls(s);
     return true;
 }
+
+void setStatusLine(MainWindowState& s, const std::wstring& text) { SetWindowTextW(s.statusLabel, text.c_str()); }
 
 std::wstring workName(const NetJob& job) {
     switch (job.kind) {

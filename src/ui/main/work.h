@@ -70,6 +70,9 @@ void forgetWaitingWork(MainWindowState& state);
 // result the waiting refresh stays for the result after.
 void runWaitingWork(MainWindowState& state, bool afterFailure);
 
+// Writes the status line.
+void setStatusLine(MainWindowState& state, const std::wstring& text);
+
 // What a job does, named for the operator: "отправка сообщения", "назначение".
 std::wstring workName(const NetJob& job);
 
