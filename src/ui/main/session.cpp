@@ -17,7 +17,7 @@ namespace {
 
 const wchar_t sessionEndedLine[] = L"Сеанс завершён сервером. Войдите снова — черновики сохранены.";
 const wchar_t sessionEndedDropped[] =
-    L"Сеанс завершён сервером. Войдите снова — черновики сохранены. Ожидавшие действия не выполнены.";
+    L"Сеанс завершён сервером. Войдите снова — черновики сохранены. Ожидавшие действия не выполнены: ";
 
 // Commands that would ask the server for something. The organisation, tab
 // and list controls need no entry: they are disabled while no session can
