@@ -372,9 +372,12 @@ TEST_CASE("a draft per conversation: back when the operator returns, gone once s
     const std::string pageA = historyWith(message("m1", "в первом"));
     const std::string pageB = historyWith(message("m7", "во втором"));
     openFirstRoom(h, pageA);
-    auto openRow = [&](int row, const std::string& page) {
+    auto clickRow = [&](int row) {
         SendMessageW(s.itemList, LB_SETCURSEL, row, 0);
         command(h, ID_ITEM_LIST, LBN_SELCHANGE);
+    };
+    auto openRow = [&](int row, const std::string& page) {
+        clickRow(row);
         answerRefresh(h, roomsJson, page);
     };
     SetWindowTextW(s.composerEdit, L"ответ первому");
@@ -457,10 +460,8 @@ TEST_CASE("a draft per conversation: back when the operator returns, gone once s
     SUBCASE("a send that succeeds after the operator left and came back ends in the composer too") {
         command(h, ID_SEND);
         NetJob send = onlyJob();
-        SendMessageW(s.itemList, LB_SETCURSEL, 1, 0);
-        command(h, ID_ITEM_LIST, LBN_SELCHANGE);
-        SendMessageW(s.itemList, LB_SETCURSEL, 0, 0);
-        command(h, ID_ITEM_LIST, LBN_SELCHANGE);
+        clickRow(1);
+        clickRow(0);
         CHECK(textOf(s.composerEdit) == L"ответ первому");
         deliver(h, send, resultOf(send));
         CHECK(textOf(s.composerEdit).empty());
@@ -471,11 +472,9 @@ TEST_CASE("a draft per conversation: back when the operator returns, gone once s
     SUBCASE("a reply draft left again before its page came keeps its reply") {
         firstMessageIn(h, ID_REPLY);
         openRow(1, pageB);
-        SendMessageW(s.itemList, LB_SETCURSEL, 0, 0);
-        command(h, ID_ITEM_LIST, LBN_SELCHANGE);
+        clickRow(0);
         NetJob toA = onlyJob();
-        SendMessageW(s.itemList, LB_SETCURSEL, 1, 0);
-        command(h, ID_ITEM_LIST, LBN_SELCHANGE);
+        clickRow(1);
         deliver(h, toA, resultOf(toA));
         answerRefresh(h, roomsJson, pageB);
         openRow(0, pageA);
@@ -496,8 +495,7 @@ TEST_CASE("a draft per conversation: back when the operator returns, gone once s
         SetWindowTextW(s.composerEdit, L"ещё одно");
         command(h, ID_SEND);
         NetJob late = onlyJob();
-        SendMessageW(s.itemList, LB_SETCURSEL, 1, 0);
-        command(h, ID_ITEM_LIST, LBN_SELCHANGE);
+        clickRow(1);
         deliver(h, late, resultOf(late));
         answerRefresh(h, roomsJson, pageB);
         openRow(0, pageA);

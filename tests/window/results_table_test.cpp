@@ -301,6 +301,12 @@ struct CommandRow {
 };
 
 void nothing(Harness&) {}
+// The job succeeds and its refresh is answered; what runs next is returned.
+std::vector<NetJob> afterSuccess(Harness& h, const NetJob& j) {
+    deliver(h, j, resultOf(j));
+    answerCase(h, single(), CaseView());
+    return takeJobs();
+}
 void noCheck(Harness&, const NetJob&) {}
 void finish(Harness& h) { command(h, ID_ACTION_FIRST + 3); }
 const CommandRow commandRows[] = {
@@ -379,9 +385,7 @@ const CommandRow commandRows[] = {
      CaseView(), NetJobKind::WorkAction,
      [](Harness& h, const NetJob& j) {
          CHECK(j.params[Slot::assigneeOrFileId] == L"u2");
-         deliver(h, j, resultOf(j));
-         answerCase(h, single(), CaseView());
-         CHECK(takeJobs().empty());
+         CHECK(afterSuccess(h, j).empty());
      },
      exchanging},
     {"a text rewritten before a second Ctrl+Enter goes as rewritten, once, and leaves the composer", nothing,
@@ -394,9 +398,7 @@ const CommandRow commandRows[] = {
      CaseView(), NetJobKind::SendMessage,
      [](Harness& h, const NetJob& j) {
          CHECK(j.params[Slot::text] == L"два");
-         deliver(h, j, resultOf(j));
-         answerCase(h, single(), CaseView());
-         CHECK(takeJobs().empty());
+         CHECK(afterSuccess(h, j).empty());
          CHECK(textOf(h.state.composerEdit).empty());
      },
      exchanging},
@@ -409,11 +411,10 @@ const CommandRow commandRows[] = {
      CaseView(), NetJobKind::UploadFile,
      [](Harness& h, const NetJob& j) {
          CHECK(j.params[Slot::uploadPath] == L"C:\\data\\a.txt");
-         deliver(h, j, resultOf(j));
-         answerCase(h, single(), CaseView());
-         NetJob send = single();
-         CHECK(send.kind == NetJobKind::SendMessage);
-         CHECK(send.params[Slot::text] == L"файл выше");
+         std::vector<NetJob> next = afterSuccess(h, j);
+         REQUIRE(next.size() == 1);
+         CHECK(next[0].kind == NetJobKind::SendMessage);
+         CHECK(next[0].params[Slot::text] == L"файл выше");
      },
      exchanging},
     {"Escape leaves an edit at once, and a message typed then is no save of that edit",
