@@ -12,10 +12,13 @@
 //   staff member, password), while it waits or its job runs, runs once;
 //   given again with other content it replaces the waiting one in its place
 //   (the operator corrected it), or, while its first job runs, waits behind
-//   it as a new command. So at most one entry per command waits, besides
-//   the refresh: the queue needs no limit of its own;
+//   it as a new command. So at most one entry per command and view waits,
+//   besides the refresh, and entries of a view left go at their turn: the
+//   queue needs no limit of its own;
 // - when a job the operator gave fails, what waited behind it is dropped
-//   with a word (it may rest on what failed); a failed refresh stops nothing;
+//   with a word (it may rest on what failed); a refresh that fails in the
+//   transport or meets a busy server (5xx, 408, 429) stops nothing, one the
+//   server refuses empties the view and drops what waited, with its reason;
 // - work given in one view is dropped with a word when another view is
 //   shown by its turn (a sign-in belongs to no view);
 // - while a dialog opened by waiting work is open, the work behind it waits
