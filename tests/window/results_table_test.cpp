@@ -498,6 +498,18 @@ TEST_CASE("work given while a job runs waits in order, and a new work item is a 
         CHECK(send.kind == NetJobKind::SendMessage);
         CHECK(send.params[Slot::text] == L"готово, проверьте");
     }
+    SUBCASE("«Закрыть» given again with a corrected reason while the first runs goes after it") {
+        SetWindowTextW(s.reasonEdit, L"дубль");
+        command(h, ID_ACTION_FIRST + 4);
+        NetJob first = single();
+        SetWindowTextW(s.reasonEdit, L"решено по телефону");
+        command(h, ID_ACTION_FIRST + 4);
+        CHECK(takeJobs().empty());
+        std::vector<NetJob> next = afterSuccess(h, first);
+        REQUIRE(next.size() == 1);
+        CHECK(next[0].params[Slot::actionOrEmoji] == L"close");
+        CHECK(next[0].params[Slot::text] == L"решено по телефону");
+    }
     SUBCASE("Ctrl+Enter during a download is sent after it") {
         SendMessageW(s.fileCombo, CB_SETCURSEL, 0, 0);
         FileDialogs saved = fileDialogs;
