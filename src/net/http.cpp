@@ -1,5 +1,8 @@
 #include "net/http.h"
+#include "net/causes.h"
+#include "net/inflate.h"
 #include "net/replies.h"
+#include "net/requests.h"
 
 #include "text/errors.h"
 #include "text/secret.h"
@@ -28,6 +31,9 @@ const int receiveTimeoutMs = 10000;
 const LONGLONG largestUpload = 100000000;
 const size_t largestReply = 8000000;
 const DWORD chunkSize = 65536;
+// An upload goes out in pieces this large: the send time-out bounds each
+// write, so on a slow uplink a whole chunk would miss it while data moves.
+const DWORD uploadPiece = 8192;
 const wchar_t downloadSuffix[] = L".kestadownload";
 
 struct InternetHandle {
@@ -96,6 +102,7 @@ void fillHeaderBlock(const HttpRequest& request, std::wstring& headers) {
         headers += L"\r\n";
     }
     if (!request.body.empty()) headers += L"Content-Type: application/json\r\n";
+    if (asksCompressedReply(request)) headers += L"Accept-Encoding: gzip\r\n";
     if (request.method == L"POST" && request.path.find(L"/messages") != std::wstring::npos) {
         headers += L"Idempotency-Key: ";
         headers += newIdempotencyKey();
@@ -290,16 +297,52 @@ struct Exchange {
     std::shared_ptr<Session> session;
     InternetHandle connection;
     InternetHandle call;
+    // What WinHTTP's secure-failure notice said of the certificate.
+    DWORD secureFlags = 0;
 };
+
+// The reason a WinHTTP call just failed, read before anything else can
+// change the thread's last error.
+[[noreturn]] void failNetwork(const Exchange& x) {
+    DWORD error = GetLastError();
+    throw TransportFailure("network", failureCause(error, x.secureFlags));
+}
+
+// In synchronous mode WinHTTP calls this on the calling thread, inside the
+// call that fails; the context is the exchange's flags.
+void CALLBACK noteSecureFailure(HINTERNET, DWORD_PTR context, DWORD status, LPVOID information, DWORD length) {
+    if (status == WINHTTP_CALLBACK_STATUS_SECURE_FAILURE && context && information && length >= sizeof(DWORD))
+        *reinterpret_cast<DWORD*>(context) |= *static_cast<DWORD*>(information);
+}
+
+#ifndef WINHTTP_OPTION_IGNORE_CERT_REVOCATION_OFFLINE
+#define WINHTTP_OPTION_IGNORE_CERT_REVOCATION_OFFLINE 155
+#endif
+
+// WinHTTP checks a certificate's revocation only when asked. A revocation
+// server out of reach (common behind a proxy) must not fail the request:
+// Windows offers that as an option of its own (not before Windows 10; older
+// systems and Wine refuse it, and then keep the strict check).
+void checkRevocation(Exchange& x) {
+    HINTERNET call = x.call.handle;
+    DWORD revocation = WINHTTP_ENABLE_SSL_REVOCATION;
+    WinHttpSetOption(call, WINHTTP_OPTION_ENABLE_FEATURE, &revocation, sizeof(revocation));
+    BOOL ignoreOffline = TRUE;
+    WinHttpSetOption(call, WINHTTP_OPTION_IGNORE_CERT_REVOCATION_OFFLINE, &ignoreOffline, sizeof(ignoreOffline));
+    DWORD_PTR context = reinterpret_cast<DWORD_PTR>(&x.secureFlags);
+    WinHttpSetOption(call, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof(context));
+    WinHttpSetStatusCallback(call, noteSecureFailure, WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0);
+}
 
 void openExchange(Exchange& x, const ServerAddress& address, const HttpRequest& request) {
     x.session = acquireSession();
     x.connection.handle = WinHttpConnect(x.session->winhttp.handle, address.host, address.port, 0);
-    if (!x.connection.handle) throw TransportFailure("network");
+    if (!x.connection.handle) failNetwork(x);
     x.call.handle = WinHttpOpenRequest(x.connection.handle, request.method.c_str(), request.path.c_str(), nullptr,
                                        WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                        address.secure ? WINHTTP_FLAG_SECURE : 0);
-    if (!x.call.handle) throw TransportFailure("network");
+    if (!x.call.handle) failNetwork(x);
+    if (address.secure) checkRevocation(x);
     DWORD redirectPolicy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
     WinHttpSetOption(x.call.handle, WINHTTP_OPTION_REDIRECT_POLICY, &redirectPolicy, sizeof(redirectPolicy));
     // Wine waits for the response head under this option only; the receive
@@ -332,8 +375,17 @@ bool sendUpload(HINTERNET call, const HttpRequest& request, const std::wstring& 
         DWORD wanted = remaining < chunkSize ? static_cast<DWORD>(remaining) : chunkSize;
         DWORD read = 0;
         if (!ReadFile(upload.handle, buffer.bytes.data(), wanted, &read, nullptr) || read == 0) return false;
-        DWORD written = 0;
-        if (!WinHttpWriteData(call, buffer.bytes.data(), read, &written) || written != read) return false;
+        for (DWORD sent = 0; sent < read;) {
+            DWORD piece = read - sent < uploadPiece ? read - sent : uploadPiece;
+            DWORD written = 0;
+            if (!WinHttpWriteData(call, buffer.bytes.data() + sent, piece, &written)) return false;
+            // A short write that reports no error is a link that stopped.
+            if (written != piece) {
+                SetLastError(ERROR_WINHTTP_TIMEOUT);
+                return false;
+            }
+            sent += piece;
+        }
         remaining -= read;
     }
     return true;
@@ -356,10 +408,31 @@ bool writeChunk(HANDLE file, const ChunkBuffer& buffer, DWORD& filled) {
     return ok;
 }
 
-// Reads the body into `collected`, or into the download's temporary file,
-// which then replaces the target. Throws on every failed read or write.
-void receiveBody(HINTERNET call, const HttpRequest& request, bool toFile, ChunkBuffer& buffer,
+// How the reply's body is coded: "Content-Encoding" as WinHTTP received it.
+ReplyCoding codingOf(HINTERNET call) {
+    wchar_t text[64] = {};
+    DWORD size = sizeof(text) - sizeof(wchar_t);
+    if (!WinHttpQueryHeaders(call, WINHTTP_QUERY_CONTENT_ENCODING, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
+                             WINHTTP_NO_HEADER_INDEX))
+        return GetLastError() == ERROR_WINHTTP_HEADER_NOT_FOUND ? ReplyCoding::Identity : ReplyCoding::Unknown;
+    std::string word;
+    for (const wchar_t* c = text; *c; ++c) word += *c < 128 ? static_cast<char>(*c) : '?';
+    return replyCoding(word);
+}
+
+// Reads the body into `collected` (inflated when it came compressed), or into
+// the download's temporary file, which then replaces the target. Throws on
+// every failed read or write and on a body that cannot be decoded.
+void receiveBody(const Exchange& x, const HttpRequest& request, bool toFile, ChunkBuffer& buffer,
                  std::string& collected) {
+    HINTERNET call = x.call.handle;
+    // A download saves the bytes as sent: it asked for no coding.
+    std::unique_ptr<ReplyInflater> inflater;
+    if (!toFile) {
+        ReplyCoding coding = codingOf(call);
+        if (coding == ReplyCoding::Unknown) throw TransportFailure("coding");
+        if (coding == ReplyCoding::Gzip) inflater.reset(new ReplyInflater());
+    }
     TemporaryDownload download;
     if (toFile) {
         download.path = request.downloadPath + downloadSuffix;
@@ -372,6 +445,7 @@ void receiveBody(HINTERNET call, const HttpRequest& request, bool toFile, ChunkB
 
     unsigned long long received = 0;
     bool readFailed = false;
+    DWORD readError = 0;
     // The receive time-out bounds each wait for data, not the body: a server
     // sending a few bytes now and then would hold the worker, and with it every
     // job of the window, for as long as it liked. Each chunk's worth of body
@@ -386,13 +460,18 @@ void receiveBody(HINTERNET call, const HttpRequest& request, bool toFile, ChunkB
     for (;;) {
         DWORD available = 0;
         if (!WinHttpQueryDataAvailable(call, &available)) {
+            readError = GetLastError();
             readFailed = true;
             break;
         }
+        // Read even when nothing is there: WinHTTP gives the connection back
+        // to its pool only when a read reports the end, so an empty reply (a
+        // 204) skipped here would cost a new connection for the next request.
         DWORD read = 0;
         const DWORD room = chunkSize - filled;
-        if (available > 0 &&
-            !WinHttpReadData(call, buffer.bytes.data() + filled, available < room ? available : room, &read)) {
+        const DWORD wanted = available == 0 ? 1 : available < room ? available : room;
+        if (!WinHttpReadData(call, buffer.bytes.data() + filled, wanted, &read)) {
+            readError = GetLastError();
             readFailed = true;
             break;
         }
@@ -403,6 +482,7 @@ void receiveBody(HINTERNET call, const HttpRequest& request, bool toFile, ChunkB
             progressTick = GetTickCount64();
             progressBytes = 0;
         } else if (GetTickCount64() - progressTick > static_cast<ULONGLONG>(receiveTimeoutMs)) {
+            readError = ERROR_WINHTTP_TIMEOUT;
             readFailed = true;
             break;
         }
@@ -412,6 +492,12 @@ void receiveBody(HINTERNET call, const HttpRequest& request, bool toFile, ChunkB
                 readFailed = true;
                 break;
             }
+        } else if (inflater) {
+            // The limit holds for the bytes as sent and as inflated.
+            if (received > largestReply) throw TransportFailure("response");
+            InflateStep step = inflatePiece(*inflater, buffer.bytes.data(), read, collected, largestReply);
+            if (step == InflateStep::Oversize) throw TransportFailure("response");
+            if (step == InflateStep::Corrupt) throw TransportFailure("coding");
         } else {
             if (collected.size() + read > largestReply) throw TransportFailure("response");
             appendSecret(collected, buffer.bytes.data(), read);
@@ -429,7 +515,9 @@ void receiveBody(HINTERNET call, const HttpRequest& request, bool toFile, ChunkB
             throw TransportFailure("file");
         download.removeOnExit = false;
     }
-    if (readFailed) throw TransportFailure("network");
+    if (readFailed) throw TransportFailure("network", failureCause(readError, x.secureFlags));
+    // A stream cut at a clean end of the body is no whole reply either.
+    if (inflater && received > 0 && !inflateComplete(*inflater)) throw TransportFailure("coding");
 }
 
 }  // namespace
@@ -442,8 +530,7 @@ HttpReply sendHttpRequest(const HttpRequest& request) {
     openExchange(exchange, address, request);
     HINTERNET call = exchange.call.handle;
     ChunkBuffer buffer;
-    if (!sendRequest(call, request, buffer) || !WinHttpReceiveResponse(call, nullptr))
-        throw TransportFailure("network");
+    if (!sendRequest(call, request, buffer) || !WinHttpReceiveResponse(call, nullptr)) failNetwork(exchange);
 
     DWORD status = 0;
     DWORD statusSize = sizeof(status);
@@ -452,10 +539,10 @@ HttpReply sendHttpRequest(const HttpRequest& request) {
     // A proxy that wants credentials WinHTTP's automatic logon could not give
     // it: the program asks the operator for none, so this is the network
     // failing like any other.
-    if (status == 407) throw TransportFailure("network");
+    if (status == 407) throw TransportFailure("network", proxyRefusedCause);
     std::string collected;
     try {
-        receiveBody(call, request, !request.downloadPath.empty() && status == 200, buffer, collected);
+        receiveBody(exchange, request, !request.downloadPath.empty() && status == 200, buffer, collected);
     } catch (...) {
         // A reply cut part-way may hold a token (a sign-in's) all the same.
         wipeSecret(collected);

@@ -1,5 +1,6 @@
 #include "net/jobs.h"
 
+#include "net/causes.h"
 #include "net/http.h"
 #include "net/replies.h"
 #include "net/requests.h"
@@ -119,6 +120,12 @@ NetResult* executeNetJob(NetJob& job) {
         // An empty refusal text would leave the operator an empty status line.
         result->errorText = message.text.empty() ? std::wstring(refusedText) : message.text;
         result->refusedStatus = message.status;
+    } catch (const TransportFailure& failure) {
+        result->ok = false;
+        result->transportFailure = true;
+        // A reply that came but cannot be decoded is no failure to reach.
+        result->errorText = failure.category == "coding" ? std::wstring(unreadableText)
+                                                         : unreachableTextWith(failure.cause);
     } catch (...) {
         result->ok = false;
         result->transportFailure = true;

@@ -170,3 +170,8 @@ HttpRequest actionRequest(const NetJob& job) {
 HttpRequest signOutRequest(const std::wstring& token, const std::wstring& serverUrl) {
     return makeRequest(serverUrl, token, L"POST", L"/api/auth/logout", "{}");
 }
+
+bool asksCompressedReply(const HttpRequest& request) {
+    return request.downloadPath.empty() && request.path.rfind(L"/api/", 0) == 0 &&
+           request.path.rfind(L"/api/auth/login", 0) != 0;
+}

@@ -39,3 +39,9 @@ HttpRequest actionRequest(const NetJob& job);
 bool isSingleRequestKind(int32_t kind);
 
 HttpRequest signOutRequest(const std::wstring& token, const std::wstring& serverUrl);
+
+// Whether the request asks for a compressed reply ("Accept-Encoding: gzip"):
+// every API request but the sign-in, whose reply carries the token (a
+// compressed secret invites length attacks), and no download, whose bytes are
+// saved as sent.
+bool asksCompressedReply(const HttpRequest& request);

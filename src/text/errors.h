@@ -1,6 +1,7 @@
 // The two ways server work fails. A UserMessage carries Russian text shown to
 // the operator verbatim; a TransportFailure carries a one-word category
-// ("address", "network", "file", "response", "json") that is never shown.
+// ("address", "network", "file", "response", "coding", "json") that is never
+// shown, and may carry the cause the platform named, which is.
 #pragma once
 #include <stdexcept>
 #include <string>
@@ -14,7 +15,10 @@ struct UserMessage : std::runtime_error {
 
 struct TransportFailure : std::runtime_error {
     std::string category;
+    std::wstring cause;
     explicit TransportFailure(std::string c) : std::runtime_error(c), category(std::move(c)) {}
+    TransportFailure(std::string c, std::wstring why)
+        : std::runtime_error(c), category(std::move(c)), cause(std::move(why)) {}
 };
 
 // The failure texts shown to the operator, each defined once.

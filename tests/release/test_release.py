@@ -81,7 +81,7 @@ class Release(unittest.TestCase):
             self.assertIn("--server", readme)
             self.assertIn(self.text_version, readme)
             notices = archive.read("THIRD-PARTY-NOTICES.txt").decode("utf-8-sig")
-        for licence in ("libjsmn-dev", "mingw-w64-x86-64-dev", "gcc-mingw-w64-x86-64-posix",
+        for licence in ("libjsmn-dev", "mingw-w64-x86-64-dev", "gcc-mingw-w64-x86-64-posix", "libz-mingw-w64-dev",
                         "GCC RUNTIME LIBRARY EXCEPTION", "Permission is hereby granted"):
             self.assertIn(licence, notices)
         # Another folder, the same bytes.

@@ -55,6 +55,7 @@ LINKED = [
     ("crt2.o", "MinGW-w64 runtime (C runtime start-up, winpthreads)"),
     ("libmingwex.a", "MinGW-w64 runtime (C runtime start-up, winpthreads)"),
     ("libwinpthread.a", "MinGW-w64 runtime (C runtime start-up, winpthreads)"),
+    ("libz.a", "zlib (inflating compressed replies)"),
 ]
 JSMN_HEADER = "/usr/include/jsmn.h"
 

@@ -10,6 +10,7 @@ README.md beside this file describes the accounts, the data sets and the
 test-control API under "/__test/".
 """
 import argparse
+import gzip
 import html
 import itertools
 import json
@@ -403,9 +404,24 @@ def make_handler(store, log, faults, options):
                 reply.body = b""
                 self.send_head(reply, None if reply.status == 204 else 0)
                 return
+            self.compress(reply)
             self.send_head(reply, reply.length())
             for data in reply.chunks():
                 self.wfile.write(data)
+
+        def compress(self, reply):
+            """JSON in memory goes out gzip-coded when the client asks for it
+            (unless --no-compression); files and pages never do."""
+            if options.no_compression or reply.file_path or not reply.body:
+                return
+            if not reply.content_type.startswith("application/json"):
+                return
+            asked = [part.split(";")[0].strip().lower()
+                     for part in self.headers.get("Accept-Encoding", "").split(",")]
+            if "gzip" not in asked or any(name.lower() == "content-encoding" for name, _ in reply.headers):
+                return
+            reply.body = gzip.compress(reply.body, compresslevel=6, mtime=0)
+            reply.headers.append(("Content-Encoding", "gzip"))
 
         # ----- dispatch --------------------------------------------------
         def dispatch(self):
@@ -728,6 +744,8 @@ def parse_args(argv):
     parser.add_argument("--log", metavar="FILE", help="append one JSON line per request (needs --test-controls)")
     parser.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"), help="serve HTTPS with this certificate")
     parser.add_argument("--verbose", action="store_true", help="print every request on standard error")
+    parser.add_argument("--no-compression", action="store_true",
+                        help="never gzip a reply, even when the client asks for it")
     options = parser.parse_args(argv)
     if options.log and not options.test_controls:
         parser.error("--log needs --test-controls")
