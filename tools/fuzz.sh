@@ -25,7 +25,7 @@ case "${1:-}" in
   *) seconds=$1 ;;
 esac
 
-bash tools/setup.sh clang libclang-rt-14-dev libfuzzer-14-dev >/dev/null || exit 1
+bash tools/setup.sh clang libclang-rt-14-dev libfuzzer-14-dev zlib1g-dev >/dev/null || exit 1
 out=build/fuzz
 if [ ! -f $out/build.ninja ]; then
   CXX=clang++ cmake -S tests/fuzz -B $out -G Ninja >/dev/null || exit 1

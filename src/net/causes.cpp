@@ -6,8 +6,10 @@ const wchar_t proxyRefusedCause[] = L"прокси-сервер не пропу�
 
 namespace {
 
-// WinHTTP's error codes (winhttp.h), WINHTTP_ERROR_BASE 12000 and up.
+// WinHTTP's error codes (winhttp.h), WINHTTP_ERROR_BASE 12000 and up, and
+// the socket's own time-out, which Wine reports for a head that never came.
 enum : unsigned long {
+    socketTimedOut = 10060,
     timedOut = 12002,
     nameNotResolved = 12007,
     cannotConnect = 12029,
@@ -62,6 +64,7 @@ const wchar_t* reasonOfFlags(unsigned long flags) {
 std::wstring failureCause(unsigned long error, unsigned long secureFlags) {
     switch (error) {
     case timedOut:
+    case socketTimedOut:
         return L"нет ответа";
     case nameNotResolved:
         return L"имя сервера не найдено";

@@ -299,12 +299,23 @@ struct Exchange {
     InternetHandle call;
     // What WinHTTP's secure-failure notice said of the certificate.
     DWORD secureFlags = 0;
+    // Revocation is checked with no way to let an unreachable revocation
+    // server pass.
+    bool revocationStrict = false;
 };
+
+// A secure failure that may be only a revocation server out of reach, met
+// where the platform cannot be told to let that pass.
+struct RevocationUnknown {};
 
 // The reason a WinHTTP call just failed, read before anything else can
 // change the thread's last error.
 [[noreturn]] void failNetwork(const Exchange& x) {
     DWORD error = GetLastError();
+    if (x.revocationStrict && !(x.secureFlags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_REVOKED) &&
+        (error == ERROR_WINHTTP_SECURE_FAILURE || error == ERROR_WINHTTP_SECURE_CHANNEL_ERROR ||
+         error == ERROR_WINHTTP_SECURE_CERT_REV_FAILED))
+        throw RevocationUnknown();
     throw TransportFailure("network", failureCause(error, x.secureFlags));
 }
 
@@ -323,18 +334,22 @@ void CALLBACK noteSecureFailure(HINTERNET, DWORD_PTR context, DWORD status, LPVO
 // server out of reach (common behind a proxy) must not fail the request:
 // Windows offers that as an option of its own (not before Windows 10; older
 // systems and Wine refuse it, and then keep the strict check).
-void checkRevocation(Exchange& x) {
+void checkRevocation(Exchange& x, bool revocation) {
     HINTERNET call = x.call.handle;
-    DWORD revocation = WINHTTP_ENABLE_SSL_REVOCATION;
-    WinHttpSetOption(call, WINHTTP_OPTION_ENABLE_FEATURE, &revocation, sizeof(revocation));
-    BOOL ignoreOffline = TRUE;
-    WinHttpSetOption(call, WINHTTP_OPTION_IGNORE_CERT_REVOCATION_OFFLINE, &ignoreOffline, sizeof(ignoreOffline));
+    if (revocation) {
+        DWORD feature = WINHTTP_ENABLE_SSL_REVOCATION;
+        if (WinHttpSetOption(call, WINHTTP_OPTION_ENABLE_FEATURE, &feature, sizeof(feature))) {
+            BOOL ignoreOffline = TRUE;
+            x.revocationStrict = !WinHttpSetOption(call, WINHTTP_OPTION_IGNORE_CERT_REVOCATION_OFFLINE,
+                                                   &ignoreOffline, sizeof(ignoreOffline));
+        }
+    }
     DWORD_PTR context = reinterpret_cast<DWORD_PTR>(&x.secureFlags);
     WinHttpSetOption(call, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof(context));
     WinHttpSetStatusCallback(call, noteSecureFailure, WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0);
 }
 
-void openExchange(Exchange& x, const ServerAddress& address, const HttpRequest& request) {
+void openExchange(Exchange& x, const ServerAddress& address, const HttpRequest& request, bool revocation) {
     x.session = acquireSession();
     x.connection.handle = WinHttpConnect(x.session->winhttp.handle, address.host, address.port, 0);
     if (!x.connection.handle) failNetwork(x);
@@ -342,7 +357,7 @@ void openExchange(Exchange& x, const ServerAddress& address, const HttpRequest& 
                                        WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                        address.secure ? WINHTTP_FLAG_SECURE : 0);
     if (!x.call.handle) failNetwork(x);
-    if (address.secure) checkRevocation(x);
+    if (address.secure) checkRevocation(x, revocation);
     DWORD redirectPolicy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
     WinHttpSetOption(x.call.handle, WINHTTP_OPTION_REDIRECT_POLICY, &redirectPolicy, sizeof(redirectPolicy));
     // Wine waits for the response head under this option only; the receive
@@ -522,12 +537,11 @@ void receiveBody(const Exchange& x, const HttpRequest& request, bool toFile, Chu
 
 }  // namespace
 
-HttpReply sendHttpRequest(const HttpRequest& request) {
-    if (GetCurrentThreadId() == uiThreadId) networkOnUiThread.exchange(true);
+namespace {
 
-    ServerAddress address = checkAddress(request.serverUrl);
+HttpReply exchangeOnce(const ServerAddress& address, const HttpRequest& request, bool revocation) {
     Exchange exchange;
-    openExchange(exchange, address, request);
+    openExchange(exchange, address, request, revocation);
     HINTERNET call = exchange.call.handle;
     ChunkBuffer buffer;
     if (!sendRequest(call, request, buffer) || !WinHttpReceiveResponse(call, nullptr)) failNetwork(exchange);
@@ -562,6 +576,22 @@ HttpReply sendHttpRequest(const HttpRequest& request) {
         text = unreadable.text;
     }
     throw UserMessage(std::move(text), static_cast<int>(status));
+}
+
+}  // namespace
+
+HttpReply sendHttpRequest(const HttpRequest& request) {
+    if (GetCurrentThreadId() == uiThreadId) networkOnUiThread.exchange(true);
+    ServerAddress address = checkAddress(request.serverUrl);
+    try {
+        return exchangeOnce(address, request, true);
+    } catch (const RevocationUnknown&) {
+        // Where an unreachable revocation server cannot be let pass (Wine,
+        // Windows before 10), a failure that did not say "revoked" is tried
+        // once more without the check: a certificate fails it then only for
+        // a reason of its own. Nothing reached the server the first time.
+        return exchangeOnce(address, request, false);
+    }
 }
 
 void useHttpProxy(const ProxyChoice& choice) {

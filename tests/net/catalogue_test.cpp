@@ -1,7 +1,9 @@
 // What each job kind sends, checked without a network.
 #include <doctest/doctest.h>
 
+#include "net/causes.h"
 #include "net/requests.h"
+#include "text/utf.h"
 
 #include <stdexcept>
 
@@ -223,4 +225,56 @@ TEST_CASE("kinds without a single request, and sign-out") {
     CHECK(out.body == "{}");
     CHECK(out.token == L"tok-9");
     CHECK(out.serverUrl == L"https://x.example");
+}
+
+TEST_CASE("which requests ask for a compressed reply") {
+    const struct {
+        const wchar_t* path;
+        const wchar_t* downloadPath;
+        bool asks;
+    } rows[] = {
+        {L"/api/rooms?orgId=o1", L"", true},
+        {L"/api/rooms/r1/messages?q=&before=", L"", true},
+        {L"/api/auth/logout", L"", true},
+        {L"/api/auth/login", L"", false},
+        {L"/api/files/f1", L"C:\\saved.bin", false},
+        {L"/", L"", false},
+    };
+    for (const auto& row : rows) {
+        CAPTURE(toUtf8(row.path));
+        HttpRequest request;
+        request.path = row.path;
+        request.downloadPath = row.downloadPath;
+        CHECK(asksCompressedReply(request) == row.asks);
+    }
+}
+
+TEST_CASE("the cause a failure names, from WinHTTP's error and its secure-failure flags") {
+    const struct {
+        unsigned long error;
+        unsigned long flags;
+        const wchar_t* cause;
+    } rows[] = {
+        {12007, 0, L"имя сервера не найдено"},
+        {12029, 0, L"соединение отклонено"},
+        {12002, 0, L"нет ответа"},
+        {10060, 0, L"нет ответа"},
+        {12175, 0x20, L"сертификат сервера не принят: истёк срок действия"},
+        {12175, 0x10, L"сертификат сервера не принят: выдан на другое имя"},
+        {12175, 0x08, L"сертификат сервера не принят: издатель не является доверенным"},
+        {12175, 0x04 | 0x20, L"сертификат сервера не принят: отозван"},
+        {12170, 0, L"сертификат сервера не принят: отозван"},
+        {12157, 0x08, L"сертификат сервера не принят: издатель не является доверенным"},
+        {12157, 0, L""},
+        {12030, 0, L""},
+        {12180, 0, L"прокси-сервер не пропустил запрос"},
+    };
+    for (const auto& row : rows) {
+        CAPTURE(row.error);
+        CAPTURE(row.flags);
+        CHECK(toUtf8(failureCause(row.error, row.flags)) == toUtf8(row.cause));
+    }
+    CHECK(toUtf8(unreachableTextWith(L"нет ответа")) ==
+          "Не удалось связаться с сервером или открыть файл (нет ответа)");
+    CHECK(toUtf8(unreachableTextWith(L"")) == "Не удалось связаться с сервером или открыть файл");
 }

@@ -514,6 +514,11 @@ TEST_CASE("what the operator reads after a failed job") {
         {"\"kind\":\"status\",\"status\":401,\"body\":\"<html>Unauthorized</html>\"", L"Сервер отклонил запрос", 401},
         {"\"kind\":\"drop\"", failureText, 0},
         {"\"kind\":\"oversize\",\"bytes\":8000001", failureText, 0},
+        {"\"kind\":\"status\",\"status\":407,\"body\":\"\"",
+         std::wstring(failureText) + L" (прокси-сервер не пропустил запрос)", 0},
+        {"\"kind\":\"silent\",\"seconds\":25", std::wstring(failureText) + L" (нет ответа)", 0},
+        {"\"kind\":\"status\",\"status\":200,\"body\":\"{}\",\"headers\":[[\"Content-Encoding\",\"gzip\"]]",
+         L"Не удалось прочитать ответ сервера", 0},
     };
     for (const Case& c : cases) {
         CAPTURE(c.fault);
@@ -526,6 +531,22 @@ TEST_CASE("what the operator reads after a failed job") {
     std::unique_ptr<NetResult> fine = run(pin);
     CHECK(fine->ok);
     CHECK(fine->errorText.empty());
+
+    // No server to reach: the cause in brackets.
+    const struct {
+        std::wstring server;
+        std::wstring cause;
+    } unreachable[] = {
+        {L"http://127.0.0.1:9", L" (соединение отклонено)"},
+        {L"https://support.kesta.invalid", L" (имя сервера не найдено)"},
+    };
+    for (const auto& row : unreachable) {
+        CAPTURE(toUtf8(row.server));
+        pin.serverUrl = row.server;
+        std::unique_ptr<NetResult> result = run(pin);
+        CHECK(result->transportFailure);
+        CHECK(result->errorText == failureText + row.cause);
+    }
 }
 
 TEST_CASE("kinds without requests succeed empty") {

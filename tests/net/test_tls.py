@@ -88,11 +88,15 @@ class HttpsTransport(unittest.TestCase):
             # Wine's own settings name no proxy: the client goes direct.
             self.self_test("--server", self.address)
             self.assertEqual(self.proxy.tunnels, [])
+            # Wine fails the revocation check of a certificate that names no
+            # revocation server, with no reason given, and knows no option to
+            # let that pass: each new connection is tried once with the check
+            # and once without it.
             self.step("proxied", self.proxied_address)
-            self.assertEqual(self.proxy.tunnels, ["%s:%s" % (PROXIED_NAME, self.port)])
+            self.assertEqual(self.proxy.tunnels, ["%s:%s" % (PROXIED_NAME, self.port)] * 2)
             # The whole self-test through the proxy, on the one kept tunnel.
             self.self_test("--server", self.proxied_address, "--proxy", self.proxy.url)
-            self.assertEqual(len(self.proxy.tunnels), 2)
+            self.assertEqual(len(self.proxy.tunnels), 4)
         finally:
             self.step("untrust")
         self.step("untrusted")

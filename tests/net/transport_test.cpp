@@ -7,6 +7,8 @@
 
 #include "net/jobs.h"
 
+#include <zlib.h>
+
 #include <functional>
 #include <regex>
 #include <set>
@@ -44,6 +46,26 @@ void statusFault(const std::string& path, int status, const std::string& body, c
     injectFault("{\"path\":\"" + path + "\",\"kind\":\"status\",\"status\":" + std::to_string(status) +
                 ",\"body\":" + jsonQuote(toUtf16(body)) + ",\"contentType\":\"application/json\",\"headers\":" +
                 headers + "}");
+}
+
+// The gzip form of `text`, as a server sends it.
+std::string gzipped(const std::string& text) {
+    z_stream z = {};
+    REQUIRE(deflateInit2(&z, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK);
+    std::string out(deflateBound(&z, static_cast<uLong>(text.size())), '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+    z.avail_in = static_cast<uInt>(text.size());
+    z.next_out = reinterpret_cast<Bytef*>(&out[0]);
+    z.avail_out = static_cast<uInt>(out.size());
+    REQUIRE(deflate(&z, Z_FINISH) == Z_STREAM_END);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+std::string codedReply(int status, const std::string& coding, const std::string& body) {
+    return "HTTP/1.1 " + std::to_string(status) + " X\r\nContent-Type: application/json\r\nContent-Encoding: " +
+           coding + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
 }
 
 bool logHasPath(const std::vector<LoggedRequest>& log, const std::wstring& path) {
@@ -112,13 +134,17 @@ TEST_CASE("header block of each kind of request") {
     send(L"PATCH", L"/api/messages/m1", "{\"deleted\":true}", L"tok-A");
     send(L"POST", L"/api/auth/logout", "{}", L"tok-A");
     send(L"GET", L"/api/lines", "", L"");
+    send(L"POST", L"/api/auth/login", "{}", L"");
     HttpRequest upload = requestTo(L"/api/files?roomId=r1&orgId=o1&name=up.txt", L"POST");
     upload.token = L"tok-A";
     upload.uploadPath = folder.file(L"up.txt");
     outcomeOfRequest(upload);
 
     std::vector<LoggedRequest> log = serverLog();
-    REQUIRE(log.size() == 10);
+    REQUIRE(log.size() == 11);
+    // Everything but the sign-in asks for a compressed reply.
+    for (size_t i = 0; i < log.size(); ++i) CHECK(log[i].hasHeader(L"accept-encoding") == (i != 9));
+    log.erase(log.begin() + 9);
     for (const auto& entry : log) {
         CAPTURE(toUtf8(entry.method + L" " + entry.path));
         CHECK(entry.header(L"x-kesta-client") == L"1");
@@ -200,6 +226,63 @@ TEST_CASE("replies held in memory stop at 8000000 bytes") {
     CHECK(reply.size() == 8000000);
     injectFault("{\"path\":\"/api/probe/big\",\"kind\":\"oversize\",\"bytes\":8000001}");
     CHECK(outcomeOfRequest(requestTo(L"/api/probe/big")) == L"failure:response");
+}
+
+TEST_CASE("compressed replies are inflated as read; the reply limit holds for the inflated bytes") {
+    Relay relay;
+    startRelay(relay, 0);
+    struct Stop {
+        Relay& relay;
+        ~Stop() { stopRelay(relay); }
+    } stop{relay};
+    std::string pages;
+    for (int line = 0; pages.size() < 3 * 65536 + 1000; ++line) pages += "{\"line\":" + std::to_string(line) + "}\n";
+    pages = "[" + pages + "0]";
+    const std::string small = gzipped("{\"a\":1}");
+    std::string corrupt = gzipped(pages);
+    for (size_t i = 40; i < 80; ++i) corrupt[i] = static_cast<char>(corrupt[i] ^ 0x5a);
+    struct Case {
+        const char* name;
+        std::string reply;
+        std::wstring outcome;
+        std::string body;
+    };
+    const Case cases[] = {
+        {"small", codedReply(200, "gzip", small), L"ok", "{\"a\":1}"},
+        {"many chunks", codedReply(200, "GZIP", gzipped(pages)), L"ok", pages},
+        {"a refusal", codedReply(404, "gzip", gzipped("{\"error\":\"Нет такого\"}")), L"user:Нет такого", ""},
+        {"exactly the limit", codedReply(200, "gzip", gzipped(std::string(8000000, ' '))), L"ok", ""},
+        {"one byte past the limit", codedReply(200, "gzip", gzipped(std::string(8000001, ' '))), L"failure:response", ""},
+        {"cut at a clean end", codedReply(200, "gzip", small.substr(0, small.size() - 6)), L"failure:coding", ""},
+        {"corrupt", codedReply(200, "gzip", corrupt), L"failure:coding", ""},
+        {"bytes after the stream", codedReply(200, "gzip", small + "{}"), L"failure:coding", ""},
+        {"another coding", codedReply(200, "br", "{}"), L"failure:coding", ""},
+        {"identity", codedReply(200, "identity", "{}"), L"ok", "{}"},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.name);
+        clearRelayRules(relay);
+        addRelayRule(relay, RelayRule{"", "/api/", c.reply, -1, 1});
+        HttpRequest request = requestTo(L"/api/probe/coded");
+        request.serverUrl = relayUrl(relay);
+        HttpReply reply;
+        CHECK(outcomeOfRequest(request, &reply) == c.outcome);
+        if (c.outcome == L"ok" && !c.body.empty()) CHECK(reply == c.body);
+        if (c.outcome == L"ok" && c.body.empty()) CHECK(reply.size() == 8000000);
+    }
+    // A download asks for no coding and keeps the bytes as sent.
+    ScratchFolder folder;
+    clearRelayRules(relay);
+    addRelayRule(relay, RelayRule{"", "/api/", codedReply(200, "gzip", small), -1, 1});
+    HttpRequest download = requestTo(L"/api/files/f1");
+    download.serverUrl = relayUrl(relay);
+    download.downloadPath = folder.file(L"saved.bin");
+    CHECK(outcomeOfRequest(download) == L"ok");
+    CHECK(readWholeFile(download.downloadPath) == small);
+    std::vector<std::string> heads = relayHeads(relay);
+    REQUIRE_FALSE(heads.empty());
+    CHECK(heads[0].find("Accept-Encoding: gzip\r\n") != std::string::npos);
+    CHECK(heads.back().find("Accept-Encoding") == std::string::npos);
 }
 
 TEST_CASE("redirects are never followed") {
@@ -373,11 +456,17 @@ TEST_CASE("one session serves the process, and requests in turn share one kept-a
     HttpRequest me = requestTo(L"/api/me");
     me.token = token;
     CHECK(outcomeOfRequest(me) == L"ok");
-    // (Not a 204: after one of those Wine opens a new connection.)
     statusFault("/api/probe/write", 201, "{}");
     HttpRequest write = requestTo(L"/api/probe/write", L"POST");
     write.body = "{}";
     CHECK(outcomeOfRequest(write) == L"ok");
+    // An empty reply, as a read mark may get: the connection stays.
+    statusFault("/api/probe/read", 204, "");
+    HttpRequest readMark = requestTo(L"/api/probe/read", L"POST");
+    readMark.body = "{}";
+    CHECK(outcomeOfRequest(readMark) == L"ok");
+    statusFault("/api/probe/after", 200, "{}");
+    CHECK(outcomeOfRequest(requestTo(L"/api/probe/after")) == L"ok");
     statusFault("/api/probe/write", 200, "{}");
     write.method = L"PATCH";
     CHECK(outcomeOfRequest(write) == L"ok");
@@ -399,7 +488,7 @@ TEST_CASE("one session serves the process, and requests in turn share one kept-a
     }
 
     CHECK(httpSessionsOpened.load() - opened == 1);
-    REQUIRE(log.size() == 8);
+    REQUIRE(log.size() == 10);
     CHECK(log.back().path == L"/api/auth/logout");
     for (const LoggedRequest& entry : log) {
         CAPTURE(toUtf8(entry.method + L" " + entry.path));

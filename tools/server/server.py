@@ -416,8 +416,10 @@ def make_handler(store, log, faults, options):
                 return
             if not reply.content_type.startswith("application/json"):
                 return
+            # A request line too broken to parse has no headers.
+            headers = getattr(self, "headers", None)
             asked = [part.split(";")[0].strip().lower()
-                     for part in self.headers.get("Accept-Encoding", "").split(",")]
+                     for part in (headers.get("Accept-Encoding", "") if headers else "").split(",")]
             if "gzip" not in asked or any(name.lower() == "content-encoding" for name, _ in reply.headers):
                 return
             reply.body = gzip.compress(reply.body, compresslevel=6, mtime=0)
