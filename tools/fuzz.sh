@@ -15,7 +15,7 @@ set -uo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 
-targets=(parse history replies signin_input conversions)
+targets=(parse history replies signin_input conversions inflate)
 seconds=60
 seed=0
 case "${1:-}" in

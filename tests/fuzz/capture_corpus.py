@@ -6,6 +6,7 @@ between two reads by the operations the client makes), the standard-input
 documents of the self-test modes, hand-made shapes and jsmn's known crash
 inputs. tools/fuzz.sh --seed minimises the result into tests/fuzz/corpus/.
 """
+import gzip
 import hashlib
 import json
 import os
@@ -15,7 +16,7 @@ import urllib.error
 import urllib.request
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-TARGETS = ("parse", "history", "replies", "signin_input", "conversions")
+TARGETS = ("parse", "history", "replies", "signin_input", "conversions", "inflate")
 
 # jsmn's known crash inputs, kept under names of their own.
 JSMN_CRASHES = [b"{0}", b"{{}}", b"{0 0}0", b"{}:0", b'{""0}0']
@@ -86,6 +87,25 @@ def pair(out, first, second, whole):
         write(out, "history", trimmed(first) + b"\0" + trimmed(second))
 
 
+def write_compressed(out, reply):
+    """A reply as the server sends it gzip-coded, and cut short."""
+    coded = gzip.compress(reply, compresslevel=6, mtime=0)
+    write(out, "inflate", coded)
+    write(out, "inflate", coded[:len(coded) // 2])
+    write(out, "inflate", coded[:-4])
+
+
+def bomb_shapes():
+    """Streams that inflate far past their size, two members in one, bytes
+    after the trailer, a flipped byte, raw deflate with no gzip wrapper."""
+    zeros = gzip.compress(b"0" * (3 << 20), compresslevel=9, mtime=0)
+    small = gzip.compress(b'{"a":1}', mtime=0)
+    flipped = bytearray(small)
+    flipped[12] ^= 0x40
+    return [zeros, zeros[:len(zeros) // 3], small + small, small + b"{}", bytes(flipped),
+            small[10:-8], gzip.compress(b"", mtime=0)]
+
+
 def capture(out, data, login, rooms_per_org=3):
     server = Server(data)
     try:
@@ -132,6 +152,7 @@ def capture(out, data, login, rooms_per_org=3):
         for reply in replies:
             write(out, "replies", reply)
             write(out, "parse", reply)
+            write_compressed(out, reply)
     finally:
         server.stop()
 
@@ -165,6 +186,8 @@ def main():
         write(out, "conversions", text.encode("utf-16-le"))
     write(out, "conversions", b"\xff\x41\xc0\x80\xed\xa0\x80\xf4\x90\x80\x80\xe2\x82")
     write(out, "conversions", b"\x00\xd8\x00\xdc\x3d\xd8\x00\xde\x00\xdc")
+    for shape in bomb_shapes():
+        write(out, "inflate", shape)
 
 
 if __name__ == "__main__":
