@@ -34,6 +34,11 @@ const DWORD chunkSize = 65536;
 // An upload goes out in pieces this large: the send time-out bounds each
 // write, so on a slow uplink a whole chunk would miss it while data moves.
 const DWORD uploadPiece = 8192;
+// The written body may still sit in the socket's buffers when the last write
+// returns (megabytes on a Linux loopback under Wine), and the server answers
+// only once it has all of it: the head of an upload's reply may take as long
+// as the body could at a piece per send time-out, at most this much longer.
+const DWORD uploadDrainMsMost = 120000;
 const wchar_t downloadSuffix[] = L".kestadownload";
 
 struct InternetHandle {
@@ -380,6 +385,9 @@ bool sendUpload(HINTERNET call, const HttpRequest& request, const std::wstring& 
     if (!upload.open()) throw TransportFailure("file");
     LARGE_INTEGER size = {};
     if (!GetFileSizeEx(upload.handle, &size) || size.QuadPart > largestUpload) throw TransportFailure("file");
+    const LONGLONG drainMs = size.QuadPart / uploadPiece * sendTimeoutMs;
+    DWORD headTimeout = receiveTimeoutMs + static_cast<DWORD>(drainMs < uploadDrainMsMost ? drainMs : uploadDrainMsMost);
+    WinHttpSetOption(call, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headTimeout, sizeof(headTimeout));
     if (!WinHttpSendRequest(call, headers.c_str(), static_cast<DWORD>(-1), WINHTTP_NO_REQUEST_DATA, 0,
                             static_cast<DWORD>(size.QuadPart), 0))
         return false;

@@ -160,6 +160,14 @@ void serveConnection(Relay* relay, SOCKET client) {
         return;
     }
     long long cutAfter = ruled ? rule.cutAfterBodyBytes : -1;
+    // A slow uplink: the body is taken from the client a tenth of a second's
+    // worth at a time, and a small receive buffer lets the client's writes
+    // wait for the link rather than for the loopback's large buffers.
+    const int rate = ruled ? rule.uplinkBytesPerSecond : 0;
+    if (rate > 0) {
+        int small = 8192;
+        setsockopt(client, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&small), sizeof small);
+    }
     long long bodySent = 0;
     std::string first = closingHead(head);
     bool alive = sendAll(upstream, first.data(), first.size());
@@ -180,7 +188,9 @@ void serveConnection(Relay* relay, SOCKET client) {
         if (relay->stopping) break;
         if (ready <= 0) continue;
         if (clientOpen && FD_ISSET(client, &readable)) {
-            int got = recv(client, buffer, sizeof buffer, 0);
+            const int wanted = rate > 0 ? std::max(1, rate / 10) : static_cast<int>(sizeof buffer);
+            if (rate > 0) Sleep(100);
+            int got = recv(client, buffer, std::min(wanted, static_cast<int>(sizeof buffer)), 0);
             if (got <= 0) {
                 clientOpen = false;
                 shutdown(upstream, SD_SEND);

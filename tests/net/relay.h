@@ -20,6 +20,7 @@ struct RelayRule {
     std::string canned;     // when not empty: these bytes are the whole reply
     long long cutAfterBodyBytes = -1;  // >= 0: reset both sides after this much request body
     int count = 1;          // -1: every time
+    int uplinkBytesPerSecond = 0;  // > 0: the request body passes no faster, through small buffers
 };
 
 struct Relay {

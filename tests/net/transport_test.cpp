@@ -429,6 +429,33 @@ TEST_CASE("uploads stream a file of up to 100000000 bytes") {
     CHECK_FALSE(log[0].hasHeader(L"content-type"));
 }
 
+TEST_CASE("an upload on an uplink slower than a chunk per send time-out goes through while data moves") {
+    REQUIRE_TEST_SERVER();
+    ServerSession session;
+    ScratchFolder folder;
+    Relay relay;
+    startRelay(relay, std::stoi(serverPort()));
+    struct Stop {
+        Relay& relay;
+        ~Stop() { stopRelay(relay); }
+    } stop{relay};
+    // 80 kbit/s: 64 KB take more than the send time-out of 5 s.
+    RelayRule slow{"POST", "/api/files", "", -1, 1};
+    slow.uplinkBytesPerSecond = 10000;
+    addRelayRule(relay, slow);
+    std::string bytes;
+    for (int line = 0; bytes.size() < 100000; ++line) bytes += "line " + std::to_string(line) + "\n";
+    writeWholeFile(folder.file(L"slow.txt"), bytes);
+    HttpRequest upload = requestTo(L"/api/files?roomId=none&orgId=none&name=slow.txt", L"POST");
+    upload.serverUrl = relayUrl(relay);
+    upload.uploadPath = folder.file(L"slow.txt");
+    // Refused by the server (no such room) once the whole body came.
+    CHECK(outcomeOfRequest(upload).rfind(L"user:", 0) == 0);
+    std::vector<LoggedRequest> log = serverLog();
+    REQUIRE(log.size() == 1);
+    CHECK(log[0].bodyLength == static_cast<int>(bytes.size()));
+}
+
 TEST_CASE("one session serves the process, and requests in turn share one kept-alive connection") {
     REQUIRE_TEST_SERVER();
     ServerSession session;
