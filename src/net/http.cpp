@@ -19,6 +19,7 @@ std::atomic<bool> networkOnUiThread(false);
 DWORD uiThreadId = 0;
 std::atomic<int> httpSessionsOpened(0);
 SessionUse httpSessionUse = SessionUse::Shared;
+ProxyAuthCalls proxyAuthCalls = {WinHttpQueryAuthSchemes, WinHttpSetCredentials};
 
 namespace {
 
@@ -173,6 +174,8 @@ struct SessionState {
     std::mutex lock;
     ProxyChoice proxy;               // guarded by lock
     std::shared_ptr<Session> shared;  // guarded by lock
+    std::wstring proxyLogin;         // guarded by lock
+    std::wstring proxyPassword;      // guarded by lock
 };
 
 // Workers are never joined: one may still ask for the session while the
@@ -377,6 +380,78 @@ void openExchange(Exchange& x, const ServerAddress& address, const HttpRequest& 
     routeRequest(*x.session, x.call.handle, address, request);
 }
 
+// What a request has offered a proxy that asked who it is: each once.
+struct ProxyAttempts {
+    bool userCredentials = false;
+    bool pair = false;
+};
+
+// The proxy as the request names it ("host:port", or a list by scheme); the
+// server's own host when none is named (a 407 then came from the server).
+std::wstring proxyHostOf(HINTERNET call, const ServerAddress& address) {
+    WINHTTP_PROXY_INFO info = {};
+    DWORD size = sizeof(info);
+    std::wstring host;
+    if (WinHttpQueryOption(call, WINHTTP_OPTION_PROXY, &info, &size)) {
+        if (info.lpszProxy) host = info.lpszProxy;
+        for (LPWSTR text : {info.lpszProxy, info.lpszProxyBypass})
+            if (text) GlobalFree(text);
+    }
+    host = host.substr(0, host.find_first_of(L"; "));
+    size_t equals = host.find(L'=');
+    if (equals != std::wstring::npos) host.erase(0, equals + 1);
+    size_t scheme = host.find(L"://");
+    if (scheme != std::wstring::npos) host.erase(0, scheme + 3);
+    size_t colon = host.rfind(L':');
+    if (colon != std::wstring::npos && host.find(L']', colon) == std::wstring::npos) host.erase(colon);
+    return host.empty() ? std::wstring(address.host) : host;
+}
+
+// The operator's pair for the proxy, under the scheme it asked for.
+bool offerProxyPair(HINTERNET call, DWORD scheme) {
+    SessionState& state = sessionState();
+    std::lock_guard<std::mutex> hold(state.lock);
+    if (state.proxyLogin.empty()) return false;
+    return proxyAuthCalls.setCredentials(call, WINHTTP_AUTH_TARGET_PROXY, scheme, state.proxyLogin.c_str(),
+                                         state.proxyPassword.c_str(), nullptr) != FALSE;
+}
+
+// A 407: true when something new was offered and the request may go again.
+// Only the proxy target ever gets credentials; the server never does.
+bool answerProxy(HINTERNET call, const ServerAddress& address, ProxyAttempts& tried) {
+    DWORD supported = 0, first = 0, target = 0;
+    if (!proxyAuthCalls.querySchemes(call, &supported, &first, &target) || target != WINHTTP_AUTH_TARGET_PROXY)
+        throw TransportFailure("network", proxyRefusedCause);
+    const DWORD windowsScheme = (supported & WINHTTP_AUTH_SCHEME_NEGOTIATE) ? WINHTTP_AUTH_SCHEME_NEGOTIATE
+                                : (supported & WINHTTP_AUTH_SCHEME_NTLM)    ? WINHTTP_AUTH_SCHEME_NTLM
+                                                                            : 0;
+    // WinHTTP gives the logged-on user's credentials by itself only to hosts
+    // on the bypass list; a proxy asking for Negotiate or NTLM gets them here,
+    // a name and password of none meaning the current user's.
+    if (windowsScheme && !tried.userCredentials) {
+        tried.userCredentials = true;
+        if (proxyAuthCalls.setCredentials(call, WINHTTP_AUTH_TARGET_PROXY, windowsScheme, nullptr, nullptr, nullptr))
+            return true;
+    }
+    const DWORD pairScheme = (supported & WINHTTP_AUTH_SCHEME_BASIC) ? WINHTTP_AUTH_SCHEME_BASIC : windowsScheme;
+    if (!pairScheme) throw TransportFailure("network", proxyRefusedCause);
+    if (!tried.pair) {
+        tried.pair = true;
+        if (offerProxyPair(call, pairScheme)) return true;
+    }
+    throw ProxySignInNeeded(proxyHostOf(call, address));
+}
+
+// Reads a refusal to its end before the request goes again on its handle,
+// so that the connection is kept for it.
+bool drainReply(HINTERNET call, ChunkBuffer& buffer) {
+    for (;;) {
+        DWORD read = 0;
+        if (!WinHttpReadData(call, buffer.bytes.data(), chunkSize, &read)) return false;
+        if (read == 0) return true;
+    }
+}
+
 // The request with its upload streamed from the file, chunk by chunk.
 bool sendUpload(HINTERNET call, const HttpRequest& request, const std::wstring& headers, ChunkBuffer& buffer) {
     FileHandle upload;
@@ -552,16 +627,18 @@ HttpReply exchangeOnce(const ServerAddress& address, const HttpRequest& request,
     openExchange(exchange, address, request, revocation);
     HINTERNET call = exchange.call.handle;
     ChunkBuffer buffer;
-    if (!sendRequest(call, request, buffer) || !WinHttpReceiveResponse(call, nullptr)) failNetwork(exchange);
-
+    ProxyAttempts proxyTried;
     DWORD status = 0;
-    DWORD statusSize = sizeof(status);
-    WinHttpQueryHeaders(call, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
-                        &status, &statusSize, WINHTTP_NO_HEADER_INDEX);
-    // A proxy that wants credentials WinHTTP's automatic logon could not give
-    // it: the program asks the operator for none, so this is the network
-    // failing like any other.
-    if (status == 407) throw TransportFailure("network", proxyRefusedCause);
+    // Each time a proxy asks who we are and there is something new to offer,
+    // the request goes again, its body read anew (an upload from the file's
+    // start).
+    do {
+        if (!sendRequest(call, request, buffer) || !WinHttpReceiveResponse(call, nullptr)) failNetwork(exchange);
+        status = 0;
+        DWORD statusSize = sizeof(status);
+        WinHttpQueryHeaders(call, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
+                            &status, &statusSize, WINHTTP_NO_HEADER_INDEX);
+    } while (status == 407 && answerProxy(call, address, proxyTried) && drainReply(call, buffer));
     std::string collected;
     try {
         receiveBody(exchange, request, !request.downloadPath.empty() && status == 200, buffer, collected);
@@ -613,4 +690,29 @@ void closeHttpSession() {
     SessionState& state = sessionState();
     std::lock_guard<std::mutex> hold(state.lock);
     state.shared.reset();
+    wipeSecret(state.proxyLogin);
+    wipeSecret(state.proxyPassword);
+    state.proxyLogin.clear();
+    state.proxyPassword.clear();
+}
+
+void setProxyCredentials(const std::wstring& login, const std::wstring& password) {
+    SessionState& state = sessionState();
+    std::lock_guard<std::mutex> hold(state.lock);
+    // Assigned in place over wiped storage: no copy of the old pair is left
+    // to the heap when the new one is longer.
+    wipeSecret(state.proxyLogin);
+    wipeSecret(state.proxyPassword);
+    state.proxyLogin.clear();
+    state.proxyPassword.clear();
+    state.proxyLogin.reserve(256);
+    state.proxyPassword.reserve(256);
+    state.proxyLogin = login;
+    state.proxyPassword = password;
+}
+
+bool haveProxyCredentials() {
+    SessionState& state = sessionState();
+    std::lock_guard<std::mutex> hold(state.lock);
+    return !state.proxyLogin.empty();
 }

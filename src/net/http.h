@@ -5,6 +5,7 @@
 // server's connection open between exchanges.
 #pragma once
 #include <windows.h>
+#include <winhttp.h>
 #include <atomic>
 #include <string>
 #include "net/http_request.h"
@@ -34,6 +35,20 @@ void useHttpProxy(const ProxyChoice& choice);
 
 // Closes the process's session once the requests running on it are done.
 void closeHttpSession();
+
+// The login and password the operator gave for the proxy: kept in memory for
+// the process only, offered to the proxy (never to the server) when it asks,
+// replaced by the next pair given, wiped by closeHttpSession.
+void setProxyCredentials(const std::wstring& login, const std::wstring& password);
+bool haveProxyCredentials();
+
+// Test seam: the two WinHTTP calls of a proxy's sign-in (Wine has no domain
+// to answer Negotiate or NTLM), WinHTTP's own by default.
+struct ProxyAuthCalls {
+    BOOL(WINAPI* querySchemes)(HINTERNET, LPDWORD, LPDWORD, LPDWORD);
+    BOOL(WINAPI* setCredentials)(HINTERNET, DWORD, DWORD, LPCWSTR, LPCWSTR, LPVOID);
+};
+extern ProxyAuthCalls proxyAuthCalls;
 
 // Sessions the transport has opened so far (tests count them).
 extern std::atomic<int> httpSessionsOpened;

@@ -84,4 +84,8 @@ struct NetResult {
     bool transportFailure = false;
     // The HTTP status the server refused the job with (0: none did).
     int refusedStatus = 0;
+    // The proxy wants a login and password (none given yet, or turned
+    // down): the window may ask the operator and give the job again.
+    bool proxySignIn = false;
+    std::wstring proxyHost;
 };

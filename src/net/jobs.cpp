@@ -115,6 +115,11 @@ NetResult* executeNetJob(NetJob& job) {
     result->job = job;
     try {
         performRequests(job, *result);
+    } catch (const ProxySignInNeeded& needed) {
+        result->ok = false;
+        result->proxySignIn = true;
+        result->proxyHost = needed.proxyHost;
+        result->errorText = needed.text;
     } catch (const UserMessage& message) {
         result->ok = false;
         // An empty refusal text would leave the operator an empty status line.

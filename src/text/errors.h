@@ -21,7 +21,18 @@ struct TransportFailure : std::runtime_error {
         : std::runtime_error(c), category(std::move(c)), cause(std::move(why)) {}
 };
 
+// A proxy wants a login and password the program does not have, or turned
+// down the ones it was given: the window asks the operator (never a worker).
+// Shown as it stands where nobody can be asked.
+struct ProxySignInNeeded : UserMessage {
+    std::wstring proxyHost;
+    explicit ProxySignInNeeded(std::wstring host);
+};
+
 // The failure texts shown to the operator, each defined once.
 inline constexpr wchar_t unreachableText[] = L"Не удалось связаться с сервером или открыть файл";
 inline constexpr wchar_t refusedText[] = L"Сервер отклонил запрос";
 inline constexpr wchar_t unreadableText[] = L"Не удалось прочитать ответ сервера";
+inline constexpr wchar_t proxySignInText[] = L"Прокси-сервер требует входа";
+
+inline ProxySignInNeeded::ProxySignInNeeded(std::wstring host) : UserMessage(proxySignInText), proxyHost(std::move(host)) {}

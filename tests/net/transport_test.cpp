@@ -567,6 +567,105 @@ TEST_CASE("a named proxy carries requests to other hosts and never to this machi
     CHECK(relayHeads(proxy).size() == 1);
 }
 
+namespace {
+
+// What the transport offered whom, through the seam: WinHTTP's own call for a
+// pair, a stand-in for the logged-on user's (Wine has no domain to answer).
+std::vector<std::wstring> credentialCalls;
+BOOL WINAPI recordCredentials(HINTERNET call, DWORD target, DWORD scheme, LPCWSTR name, LPCWSTR password, LPVOID) {
+    credentialCalls.push_back(std::wstring(target == WINHTTP_AUTH_TARGET_PROXY ? L"proxy " : L"server ") +
+                              (scheme == WINHTTP_AUTH_SCHEME_BASIC       ? L"Basic"
+                               : scheme == WINHTTP_AUTH_SCHEME_NEGOTIATE ? L"Negotiate"
+                               : scheme == WINHTTP_AUTH_SCHEME_NTLM      ? L"NTLM"
+                                                                         : L"?") +
+                              L" " + (name ? name : L"(user)"));
+    if (!name) return TRUE;
+    return WinHttpSetCredentials(call, target, scheme, name, password, nullptr);
+}
+
+}  // namespace
+
+TEST_CASE("a proxy that asks who we are: the user's own sign-in for Negotiate or NTLM, the operator's pair otherwise, "
+          "never the server") {
+    REQUIRE_TEST_SERVER();
+    ServerSession session;
+    struct Restore {
+        ~Restore() {
+            proxyAuthCalls.setCredentials = WinHttpSetCredentials;
+            closeHttpSession();
+        }
+    } restore;
+    proxyAuthCalls.setCredentials = recordCredentials;
+    closeHttpSession();
+    const std::string basic = "[\"Basic realm=\\\"kesta\\\"\"]";
+    struct Case {
+        const char* name;
+        std::string fault;  // of the stand-in proxy on /api/probe/proxy
+        const wchar_t* login;
+        const wchar_t* password;
+        std::wstring outcome;
+        std::vector<std::wstring> calls;
+    };
+    const Case cases[] = {
+        {"Negotiate", "\"challenges\":[\"Negotiate\",\"NTLM\"],\"count\":1", nullptr, nullptr, L"ok",
+         {L"proxy Negotiate (user)"}},
+        {"NTLM", "\"challenges\":[\"NTLM\"],\"count\":1", nullptr, nullptr, L"ok", {L"proxy NTLM (user)"}},
+        {"Basic with no pair", "\"challenges\":" + basic + ",\"credentials\":\"ops:Pr0xy-pass\",\"count\":-1",
+         nullptr, nullptr, L"user:Прокси-сервер требует входа", {}},
+        {"a wrong pair", "\"challenges\":" + basic + ",\"credentials\":\"ops:Pr0xy-pass\",\"count\":-1", L"ops",
+         L"wrong", L"user:Прокси-сервер требует входа", {L"proxy Basic ops"}},
+        {"the right pair", "\"challenges\":" + basic + ",\"credentials\":\"ops:Pr0xy-pass\",\"count\":-1", L"ops",
+         L"Pr0xy-pass", L"ok", {L"proxy Basic ops"}},
+        {"the user's refused, then the pair",
+         "\"challenges\":[\"Negotiate\"," + basic.substr(1, basic.size() - 2) +
+             "],\"credentials\":\"ops:Pr0xy-pass\",\"count\":-1",
+         L"ops", L"Pr0xy-pass", L"ok", {L"proxy Negotiate (user)", L"proxy Basic ops"}},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(std::string(c.name));
+        clearServerFaults();
+        clearServerLog();
+        credentialCalls.clear();
+        closeHttpSession();
+        if (c.login) setProxyCredentials(c.login, c.password);
+        HttpRequest request = requestTo(L"/api/probe/proxy");
+        const std::string path = "/api/probe/proxy";
+        // The stand-in proxy first; the reply once it lets the request by.
+        injectFault("{\"path\":\"" + path + "\",\"kind\":\"proxyAuth\"," + c.fault + "}");
+        statusFault(path, 200, "{\"through\":true}");
+        std::wstring host;
+        std::wstring outcome = outcomeOf([&] {
+            try {
+                sendHttpRequest(request);
+            } catch (const ProxySignInNeeded& needed) {
+                host = needed.proxyHost;
+                throw;
+            }
+        });
+        CHECK(outcome == c.outcome);
+        auto joined = [](const std::vector<std::wstring>& calls) {
+            std::string text;
+            for (const std::wstring& call : calls) text += toUtf8(call) + "; ";
+            return text;
+        };
+        CHECK(joined(credentialCalls) == joined(c.calls));
+        if (outcome != L"ok") CHECK(host == L"127.0.0.1");
+        std::vector<LoggedRequest> log = serverLog();
+        REQUIRE_FALSE(log.empty());
+        if (outcome == L"ok" && c.login) {
+            CHECK(toUtf8(log.back().header(L"proxy-authorization")) == "Basic b3BzOlByMHh5LXBhc3M=");
+        }
+    }
+    // A server that asks for a sign-in of its own gets no credentials.
+    clearServerFaults();
+    credentialCalls.clear();
+    setProxyCredentials(L"ops", L"Pr0xy-pass");
+    statusFault("/api/probe/proxy", 401, "{\"error\":\"Войдите снова\"}", "[[\"WWW-Authenticate\",\"Basic realm=x\"]]");
+    CHECK(outcomeOfRequest(requestTo(L"/api/probe/proxy")) == L"user:Войдите снова");
+    CHECK(credentialCalls.empty());
+    CHECK_FALSE(serverLog().back().hasHeader(L"proxy-authorization"));
+}
+
 TEST_CASE("the UI-thread diagnostic is raised only by a request on that thread") {
     DWORD saved = uiThreadId;
     uiThreadId = GetCurrentThreadId();

@@ -10,6 +10,7 @@ README.md beside this file describes the accounts, the data sets and the
 test-control API under "/__test/".
 """
 import argparse
+import base64
 import gzip
 import html
 import itertools
@@ -50,7 +51,7 @@ E_INTERNAL = "Внутренняя ошибка сервера"
 E_BAD_REQUEST = "Некорректный HTTP-запрос"
 E_TEST_BAD = "Некорректное описание сбоя"
 
-FAULT_KINDS = ("delay", "silent", "trickle", "status", "cut", "drop", "oversize", "redirect", "raw")
+FAULT_KINDS = ("delay", "silent", "trickle", "status", "cut", "drop", "oversize", "redirect", "raw", "proxyAuth")
 
 
 class Reply:
@@ -146,9 +147,11 @@ class Faults:
             self.items.append(fault)
             return dict(fault)
 
-    def take(self, method, path):
+    def take(self, method, path, passed_proxy=False):
         with self.lock:
             for fault in self.items:
+                if passed_proxy and fault["kind"] == "proxyAuth":
+                    continue
                 pattern = fault["path"]
                 if pattern.endswith("*"):
                     matches = path.startswith(pattern[:-1])
@@ -440,6 +443,17 @@ def make_handler(store, log, faults, options):
                     self.send_reply(self.control(method, path))
                     return
                 fault = faults.take(method, path) if faults else None
+                if fault and fault["kind"] == "proxyAuth":
+                    # The server stands in for a proxy that wants a login:
+                    # 407 until the request names the right pair.
+                    wanted = "Basic " + base64.b64encode(str(fault.get("credentials", "")).encode("utf-8")).decode()
+                    if self.headers.get("Proxy-Authorization", "") == wanted:
+                        fault = faults.take(method, path, passed_proxy=True)
+                    else:
+                        self.finish_body()
+                        challenges = fault.get("challenges", ['Basic realm="kesta"'])
+                        self.send_reply(Reply(407, body=b"", headers=[("Proxy-Authenticate", str(c)) for c in challenges]))
+                        return
                 # "trickle" and "cut" slow down or break the real reply unless given a body of their own.
                 runs_route = fault is None or fault["kind"] == "delay" or (
                     fault["kind"] in ("trickle", "cut") and "body" not in fault)
