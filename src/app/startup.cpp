@@ -57,6 +57,7 @@ void registerWindowClasses(HINSTANCE instance) {
         {deleteDialogClass, deleteDialogProc},
         {forwardDialogClass, forwardDialogProc},
         {newWorkDialogClass, newWorkDialogProc},
+        {proxyDialogClass, proxyDialogProc},
     };
     for (auto& c : classes) {
         wc.lpszClassName = c.name;

@@ -118,6 +118,8 @@ NetResult* executeNetJob(NetJob& job) {
     } catch (const ProxySignInNeeded& needed) {
         result->ok = false;
         result->proxySignIn = true;
+        // No refusal of the server's: what is shown may stand.
+        result->transportFailure = true;
         result->proxyHost = needed.proxyHost;
         result->errorText = needed.text;
     } catch (const UserMessage& message) {

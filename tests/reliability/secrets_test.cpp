@@ -102,20 +102,19 @@ Secret uniquePassword() {
     return secret;
 }
 
-// Gives the secret to the local server as the account's password through a
-// plain socket whose buffer is wiped, so the program's transport never sees it.
-bool setServerPassword(const wchar_t* login, const Secret& password) {
+// Posts a control request whose body holds the secret (between `before` and
+// `after`) to the local server through a plain socket whose buffer is wiped,
+// so the program's transport never sees it.
+bool postWithSecret(const std::string& path, const std::string& before, const Secret& secret, const std::string& after) {
     std::vector<char> request;
-    request.reserve(1024);
-    std::string body = "{\"login\":\"" + utf8(login) + "\",\"password\":\"";
-    const size_t bodyLength = body.size() + password.size() + 2;
-    std::string head = "POST /__test/password HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+    request.reserve(2048);
+    const size_t bodyLength = before.size() + secret.size() + after.size();
+    std::string head = "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
                        "Content-Type: application/json\r\nContent-Length: " + std::to_string(bodyLength) + "\r\n\r\n";
     request.insert(request.end(), head.begin(), head.end());
-    request.insert(request.end(), body.begin(), body.end());
-    for (size_t i = 0; i < password.size(); ++i) request.push_back(static_cast<char>(password.at(i)));
-    request.push_back('"');
-    request.push_back('}');
+    request.insert(request.end(), before.begin(), before.end());
+    for (size_t i = 0; i < secret.size(); ++i) request.push_back(static_cast<char>(secret.at(i)));
+    request.insert(request.end(), after.begin(), after.end());
     std::string reply;
     offUiThread([&] {
         SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -133,6 +132,37 @@ bool setServerPassword(const wchar_t* login, const Secret& password) {
     });
     SecureZeroMemory(request.data(), request.size());
     return reply.rfind("HTTP/1.1 200", 0) == 0 || reply.rfind("HTTP/1.0 200", 0) == 0;
+}
+
+// Gives the secret to the local server as the account's password.
+bool setServerPassword(const wchar_t* login, const Secret& password) {
+    return postWithSecret("/__test/password", "{\"login\":\"" + utf8(login) + "\",\"password\":\"", password, "\"}");
+}
+
+// The proxy's sign-in dialog of this thread, filled with the login "ops" and
+// the secret once it opens, from a timer that fires in its nested loop.
+const Secret* proxyPassword = nullptr;
+void CALLBACK fillProxyDialog(HWND, UINT, UINT_PTR timer, DWORD) {
+    HWND dialog = nullptr;
+    while ((dialog = FindWindowExW(nullptr, dialog, L"KestaProxySignIn", nullptr)) != nullptr)
+        if (GetWindowThreadProcessId(dialog, nullptr) == GetCurrentThreadId()) break;
+    if (!dialog || !proxyPassword) return;
+    KillTimer(nullptr, timer);
+    HWND edits[2] = {nullptr, nullptr};
+    for (HWND child = GetWindow(dialog, GW_CHILD), *slot = edits; child && slot < edits + 2;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        wchar_t name[16] = {};
+        GetClassNameW(child, name, 16);
+        if (lstrcmpiW(name, L"Edit") == 0) *slot++ = child;
+    }
+    SetWindowTextW(edits[0], L"ops");
+    std::vector<wchar_t> typed;
+    typed.reserve(64);
+    for (size_t i = 0; i < proxyPassword->size(); ++i) typed.push_back(proxyPassword->at(i));
+    typed.push_back(L'\0');
+    SetWindowTextW(edits[1], typed.data());
+    SecureZeroMemory(typed.data(), typed.size() * sizeof(wchar_t));
+    PostMessageW(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
 }
 
 struct Hit {
@@ -408,6 +438,41 @@ TEST_CASE("after a sign-in through the window and a sign-out, no memory of the p
             if (request.path == L"/api/auth/logout") signedOut = true;
     });
     HOLDS(row, signedOut);
+    resetData();
+}
+
+TEST_CASE("a proxy's password given in its dialog leaves no copy behind once the process's session is closed") {
+    TableRow row("secrets", "a sign-in through a stand-in proxy that wants a login: its dialog filled with a unique "
+                 "password, the sign-in given again, the page shown; the session closed as at exit; every committed "
+                 "private page of the process scanned",
+                 "the sign-in goes through; the proxy's password, as UTF-8 or UTF-16, in no block of the program's "
+                 "(WinHTTP's own released blocks aside)");
+    resetData();
+    Secret password = uniquePassword();
+    REQUIRE(postWithSecret("/__test/fault", "{\"path\":\"/api/*\",\"kind\":\"proxyAuth\",\"count\":-1,"
+                           "\"credentials\":\"ops:", password, "\"}"));
+    {
+        LiveWindow w(testServer());
+        SetWindowTextW(w.state.loginEdit, adminLogin);
+        SetWindowTextW(w.state.passwordEdit, adminPassword);
+        proxyPassword = &password;
+        SetTimer(nullptr, 0, 50, fillProxyDialog);
+        sendCommand(w, ID_SIGN_IN);
+        HOLDS(row, pumpUntil([&] { return !w.state.busy && !w.state.roomId.empty(); }, 30000));
+        proxyPassword = nullptr;
+        HOLDS(row, haveProxyCredentials());
+        const long threads = processCounters().threads;
+        sendCommand(w, ID_SIGN_IN);
+        HOLDS(row, threadsSettleTo(threads, 10000) <= threads);
+    }
+    offUiThread([] { clearServerFaults(); });
+    closeHttpSession();
+    HOLDS(row, !haveProxyCredentials());
+    std::vector<Hit> hits;
+    scanPrivateMemory(password, hits);
+    row.note = "proxy password: " + describe(hits);
+    MESSAGE(row.note);
+    HOLDS(row, programCopies(hits) == 0);
     resetData();
 }
 

@@ -4,6 +4,8 @@
 #include "ui/main/composer.h"
 #include "ui/main/dispatch.h"
 #include "ui/main/ids.h"
+#include "net/http.h"
+#include "text/utf.h"
 #include <commctrl.h>
 #include <richedit.h>
 
@@ -1075,4 +1077,91 @@ TEST_CASE("a customer's new message flashes the taskbar button and is announced;
     CHECK(notices.size() == 2);
     flashTaskbar = saved;
     announce = savedAnnounce;
+}
+
+TEST_CASE("a proxy that wants a login: a small dialog asks, the job goes again with the pair, «Отмена» says why") {
+    Harness h;
+    MainWindowState& s = h.state;
+    openFirstRoom(h, historyWith(message("m1", "исходный текст")));
+    const std::wstring page = textOf(s.transcriptView);
+    // The dialog as it opens: named edits, the focus on the login.
+    auto described = [](HWND d) {
+        std::wstring text = textOf(d) + L"|" + textOf(GetDlgItem(d, 0));
+        for (HWND edit = GetWindow(d, GW_CHILD); edit; edit = GetWindow(edit, GW_HWNDNEXT)) {
+            if (lstrcmpiW(classOf(edit).c_str(), L"Edit") != 0) continue;
+            HWND label = GetWindow(edit, GW_HWNDPREV);
+            text += L"|" + textOf(label) + (IsWindowVisible(label) ? L" shown" : L" hidden") +
+                    (GetFocus() == edit ? L" focused" : L"");
+        }
+        return text;
+    };
+    auto editOf = [](HWND d, int which) {
+        HWND edit = GetWindow(d, GW_CHILD);
+        for (int seen = -1; edit; edit = GetWindow(edit, GW_HWNDNEXT))
+            if (lstrcmpiW(classOf(edit).c_str(), L"Edit") == 0 && ++seen == which) break;
+        return edit;
+    };
+    auto key = [](HWND control, WPARAM vk) { PostMessageW(control, WM_KEYDOWN, vk, 0); };
+    struct Way {
+        const char* name;
+        std::function<void(HWND)> answer;
+        bool goesAgain;
+    };
+    const Way ways[] = {
+        {"«Войти»", [&](HWND d) {
+             SetWindowTextW(editOf(d, 0), L"ops");
+             SetWindowTextW(editOf(d, 1), L"proxy-secret");
+             PostMessageW(GetDlgItem(d, IDOK), BM_CLICK, 0, 0);
+         }, true},
+        {"Enter in the password", [&](HWND d) {
+             SetWindowTextW(editOf(d, 0), L"ops");
+             SetWindowTextW(editOf(d, 1), L"proxy-secret");
+             key(editOf(d, 1), VK_RETURN);
+         }, true},
+        {"«Отмена»", [&](HWND d) { PostMessageW(GetDlgItem(d, IDCANCEL), BM_CLICK, 0, 0); }, false},
+        {"Escape", [&](HWND d) { key(editOf(d, 0), VK_ESCAPE); }, false},
+        {"«Войти» with no login", [&](HWND d) {
+             SetWindowTextW(editOf(d, 0), L"");
+             PostMessageW(GetDlgItem(d, IDOK), BM_CLICK, 0, 0);
+             PostMessageW(GetDlgItem(d, IDCANCEL), BM_CLICK, 0, 0);
+         }, false},
+    };
+    for (const Way& way : ways) {
+        CAPTURE(std::string(way.name));
+        closeHttpSession();
+        SendMessageW(h.window, WM_TIMER, 1, 0);
+        NetJob job = onlyJob();
+        NetResult asked = resultOf(job);
+        asked.ok = false;
+        asked.transportFailure = true;
+        asked.proxySignIn = true;
+        asked.proxyHost = L"proxy.corp.example";
+        asked.errorText = L"Прокси-сервер требует входа";
+        std::wstring seen;
+        whenDialogOpens(L"KestaProxySignIn", [&](HWND d) {
+            seen = described(d);
+            way.answer(d);
+        });
+        deliver(h, job, asked);
+        // The login given before is offered again, and the focus waits in the password.
+        const std::wstring focus = &way == ways ? L"Логин hidden focused|Пароль hidden" : L"Логин hidden|Пароль hidden focused";
+        CHECK(toUtf8(seen) == toUtf8(L"Вход на прокси-сервер|Прокси-сервер proxy.corp.example требует входа|" + focus));
+        std::vector<NetJob> again = takeJobs();
+        CHECK(haveProxyCredentials() == way.goesAgain);
+        if (way.goesAgain) {
+            REQUIRE(again.size() == 1);
+            CHECK(again[0].kind == NetJobKind::Refresh);
+            deliver(h, again[0], [&] {
+                NetResult r = resultOf(again[0]);
+                r.listJson = roomsJson;
+                r.historyJson = historyWith(message("m1", "исходный текст"));
+                return r;
+            }());
+        } else {
+            CHECK(again.empty());
+            CHECK(textOf(s.statusLabel).rfind(L"Прокси-сервер требует входа", 0) == 0);
+        }
+        CHECK(textOf(s.transcriptView) == page);
+    }
+    closeHttpSession();
 }

@@ -10,10 +10,12 @@
 extern const wchar_t deleteDialogClass[];
 extern const wchar_t forwardDialogClass[];
 extern const wchar_t newWorkDialogClass[];
+extern const wchar_t proxyDialogClass[];
 
 LRESULT CALLBACK deleteDialogProc(HWND, UINT, WPARAM, LPARAM);
 LRESULT CALLBACK forwardDialogProc(HWND, UINT, WPARAM, LPARAM);
 LRESULT CALLBACK newWorkDialogProc(HWND, UINT, WPARAM, LPARAM);
+LRESULT CALLBACK proxyDialogProc(HWND, UINT, WPARAM, LPARAM);
 
 struct DialogControl {
     const wchar_t* className;
@@ -132,3 +134,10 @@ void openNewWorkDialog(MainWindowState& state, bool fromCase);
 
 // Caption of the new work item dialog: a case only from the cases tab.
 const wchar_t* newWorkCaption(int mode, bool fromCase);
+
+// "Прокси-сервер " + host + " требует входа".
+std::wstring proxyPrompt(const std::wstring& host);
+
+// The proxy's sign-in dialog: true when the operator gave a login (the pair
+// then is the transport's, for the proxy only), false on «Отмена».
+bool askProxySignIn(MainWindowState& state, const std::wstring& host);

@@ -203,8 +203,27 @@ bool handleSessionEnd(MainWindowState& s) {
 // rate limit (429). The data shown still stands.
 bool momentaryStatus(int status) { return (status >= 500 && status <= 599) || status == 408 || status == 429; }
 
+// The job that met the proxy's question, given again now that the operator
+// gave a pair. False when it no longer fits (another view, or busy).
+bool giveJobAgain(MainWindowState& s, const NetResult& r) {
+    if (s.busy) return false;
+    // The sign-in's password was wiped from the job: it is built again from
+    // the sign-in strip, which still holds it.
+    if (r.job.kind == NetJobKind::SignIn) return startNetJob(s, signInJob(s));
+    if (r.job.generation != s.generation) return false;
+    return startNetJob(s, r.job);
+}
+
 // Returns false when the window or the self-test ended.
 bool handleFailure(MainWindowState& s, std::unique_ptr<NetResult> r) {
+    // A proxy wants a login: the operator is asked (never in a self-test),
+    // and the job goes again with the pair; «Отмена» shows the failure.
+    if (r->proxySignIn && !selfTest.active) {
+        HWND window = s.window;
+        const bool given = askProxySignIn(s, r->proxyHost);
+        if (!IsWindow(window) || stateOf(window) != &s) return false;
+        if (given && giveJobAgain(s, *r)) return true;
+    }
     updateActionControls(s);
     SetWindowTextW(s.statusLabel, r->errorText.c_str());
     if (selfTest.active) {
