@@ -171,6 +171,15 @@ class FailingRuns(ReportChecks):
         logins = [json.loads(r["body"]) for r in self.server.log() if r["path"] == "/api/auth/login"]
         self.assertIn({"login": "selftest-admin", "password": ""}, logins)
         self.assertIn({"login": "", "password": "kesta"}, logins)
+        # A proxy that wants a login: nobody is asked in a self-test, the run
+        # fails at once and nothing is sent again.
+        self.server.post("/__test/log/clear")
+        self.server.post("/__test/fault", {"path": "/api/*", "kind": "proxyAuth", "count": -1,
+                                           "credentials": "ops:secret"})
+        run = run_kesta(["--server", url, "--self-test", "REPORT"], stdin_json(**ADMIN))
+        self.assert_report(run, False)
+        self.assertLess(run.report["elapsedMs"], 20000)
+        self.assertEqual([r["path"] for r in self.server.log()], ["/api/auth/login"])
 
     def test_no_usable_input_ends_by_the_time_limit(self):
         cases = {
