@@ -28,6 +28,12 @@
 //   transport comes by its session (shared: the program's way; the others:
 //   as before it kept one). Prints per row the median, the requests each job
 //   made and the connections the row opened, from the server's request log.
+//
+// bench_window slowpage SERVER DIRECT ROUNDS
+//   The same over a narrow slow link, the room's history served (a
+//   test-control fault, set through DIRECT, the server itself) as a
+//   200-message page: times ROUNDS periodic refreshes; prints the median and
+//   the requests each made, and a line "ready" before the rounds.
 #include "replies.h"
 #include "timing.h"
 
@@ -580,6 +586,48 @@ int slowLinkPart(const std::wstring& server, int rounds, const std::string& use)
     return 0;
 }
 
+int slowPagePart(const std::wstring& server, const std::wstring& direct, int rounds) {
+    Window w;
+    if (!signInLive(w, server)) return 1;
+    std::string faultPath = "/api/rooms/" + toUtf8(w.state.selectedId) + "/messages";
+    control(direct, L"/__test/faults/clear", "{}");
+    control(direct, L"/__test/fault",
+            "{\"path\": \"" + faultPath + "\", \"kind\": \"raw\", \"count\": -1, \"body\": " +
+                jsonQuote(toUtf16(historyReply(200, 1))) + "}");
+    // The first refresh of the page fills the window; the rows are the next.
+    refreshNow(w.state);
+    if (!waitIdle(w, 60) || w.state.actions.size() != 200) {
+        std::printf("{\"error\": \"the 200-message page did not come over the slow link\"}\n");
+        return 1;
+    }
+    controlRequest(direct, L"POST", L"/__test/log/clear");
+    // The caller reads the relay's count now and at the end: the rounds'
+    // bytes alone (the test controls go to the server directly).
+    std::printf("{\"part\": \"slowpage\", \"case\": \"ready\"}\n");
+    std::fflush(stdout);
+    std::vector<double> times;
+    for (int i = 0; i < rounds; ++i) {
+        Sleep(500);
+        pump();
+        double start = secondsNow();
+        refreshNow(w.state);
+        double arrived = arrivalOfResult(w, 1, 60);
+        if (arrived == 0 || w.state.actions.size() != 200) {
+            std::printf("{\"error\": \"a refresh over the slow link did not come back whole\"}\n");
+            return 1;
+        }
+        times.push_back(arrived - start);
+    }
+    LogCount count = countLog(direct, 0);
+    control(direct, L"/__test/faults/clear", "{}");
+    printRecord("slowpage", "refresh200",
+                {{"seconds", median(times)},
+                 {"requests", static_cast<double>(count.requests) / rounds},
+                 {"rounds", static_cast<double>(rounds)}});
+    DestroyWindow(w.window);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -587,6 +635,7 @@ int main(int argc, char** argv) {
     if (mode == "refresh") return refreshPart(argc > 2 ? std::atoi(argv[2]) : 9);
     if (mode == "day" && argc > 3) return dayPart(toUtf16(argv[2]), std::atoi(argv[3]));
     if (mode == "slowlink" && argc > 4) return slowLinkPart(toUtf16(argv[2]), std::atoi(argv[3]), argv[4]);
-    std::printf("usage: bench_window refresh ROUNDS | day SERVER COUNT | slowlink SERVER ROUNDS USE\n");
+    if (mode == "slowpage" && argc > 4) return slowPagePart(toUtf16(argv[2]), toUtf16(argv[3]), std::atoi(argv[4]));
+    std::printf("usage: bench_window refresh ROUNDS | day SERVER COUNT | slowlink SERVER ROUNDS USE | slowpage SERVER DIRECT ROUNDS\n");
     return 2;
 }

@@ -29,6 +29,8 @@ UPLOAD_BYTES = 100000000
 # The slow link: its round trip, and the ways the transport comes by its
 # session, the old ones first.
 RTT = 0.050
+# The narrow slow link: 2 Mbit/s each way.
+NARROW_RATE = 2000000 // 8
 SESSION_USES = ("own-session", "own-connection", "shared")
 
 
@@ -59,10 +61,10 @@ class Server:
     """The local support server with demo data and test controls (over TLS
     with tls=(certificate, key))."""
 
-    def __init__(self, tls=None):
+    def __init__(self, tls=None, extra=()):
         self.proc = subprocess.Popen(
             [sys.executable, os.path.join(ROOT, "tools/server/server.py"), "--port", "0", "--data", "demo",
-             "--test-controls"] + (["--tls", tls[0], tls[1]] if tls else []),
+             "--test-controls"] + (["--tls", tls[0], tls[1]] if tls else []) + list(extra),
             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         line = self.proc.stdout.readline().decode().split()
         if len(line) != 2 or line[0] != "PORT":
@@ -164,35 +166,85 @@ def part_day(bench, server, count):
     return wine([os.path.join(bench, "bench_window.exe"), "day", server.url, str(count)], timeout=1800)[0]
 
 
+class TrustedAuthority:
+    """A throw-away authority for the local server's certificate, trusted in
+    the benchmark's own Wine prefix while the part runs."""
+
+    def __init__(self, build, data_dir):
+        self.folder = os.path.join(data_dir, "tls")
+        subprocess.run(["bash", os.path.join(ROOT, "tools/server/make_cert.sh"), self.folder], check=True,
+                       stdout=subprocess.DEVNULL)
+        self.trust = os.path.join(build, "tests", "test_net.exe")
+        self.tls = (os.path.join(self.folder, "localhost.crt"), os.path.join(self.folder, "localhost.key"))
+
+    def step(self, name):
+        wine([self.trust, "--test-case=TLS step", "--no-skip"],
+             env={"KESTA_TLS_STEP": name, "KESTA_TLS_CA": windows_path(os.path.join(self.folder, "ca.crt"))})
+
+    def __enter__(self):
+        self.step("untrust")
+        self.step("trust")
+        return self
+
+    def __exit__(self, *exc):
+        self.step("untrust")
+
+
+def part_slow_page(build, bench, rounds, data_dir):
+    """A 200-message page's refresh over a narrow slow link, with the server's
+    compression and without it: the relay's bytes to the client during the
+    timed rounds, and their times."""
+    results = {}
+    with TrustedAuthority(build, data_dir) as authority:
+        for coding, extra in (("gzip", ()), ("none", ("--no-compression",))):
+            server = Server(tls=authority.tls, extra=extra)
+            relay = Relay(server.port, delay=RTT / 2, first_delay=RTT, rate=NARROW_RATE)
+            try:
+                proc = subprocess.Popen(
+                    ["wine", os.path.join(bench, "bench_window.exe"), "slowpage", "https://localhost:%d" % relay.port,
+                     "https://localhost:%d" % server.port, str(rounds)],
+                    stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                record, ready = None, None
+                for line in proc.stdout:
+                    line = line.decode("utf-8", "replace").strip()
+                    if not line.startswith("{"):
+                        continue
+                    item = json.loads(line)
+                    if "error" in item:
+                        raise RuntimeError("bench_window.exe: %s" % item["error"])
+                    if item.get("case") == "ready":
+                        ready = relay.down()
+                    else:
+                        record = item
+                        after = relay.down()
+                if proc.wait(timeout=900) != 0 or record is None or ready is None:
+                    raise RuntimeError("bench_window.exe slowpage failed: %s" % proc.stderr.read()[-2000:])
+                record["bytes"] = (after - ready) / rounds
+                results[coding] = record
+            finally:
+                relay.close()
+                server.stop()
+    return results
+
+
 def part_slow_link(build, bench, rounds, data_dir):
     """The window's refresh and send over a slow link: the local server with
     TLS behind a relay holding each piece half a round trip each way, its
     throw-away authority trusted in the benchmark's own Wine prefix while the
     part runs. One process per way of coming by the session, the old ones
     first, so Wine's process-wide pool of connections carries nothing over."""
-    folder = os.path.join(data_dir, "tls")
-    subprocess.run(["bash", os.path.join(ROOT, "tools/server/make_cert.sh"), folder], check=True,
-                   stdout=subprocess.DEVNULL)
-    trust = os.path.join(build, "tests", "test_net.exe")
-
-    def step(name):
-        wine([trust, "--test-case=TLS step", "--no-skip"],
-             env={"KESTA_TLS_STEP": name, "KESTA_TLS_CA": windows_path(os.path.join(folder, "ca.crt"))})
-
-    step("untrust")
-    step("trust")
-    server = Server(tls=(os.path.join(folder, "localhost.crt"), os.path.join(folder, "localhost.key")))
-    relay = Relay(server.port, delay=RTT / 2, first_delay=RTT)
-    try:
-        results = {}
-        for use in SESSION_USES:
-            results[use] = by_case(wine([os.path.join(bench, "bench_window.exe"), "slowlink",
-                                         "https://localhost:%d" % relay.port, str(rounds), use]))
-        return results
-    finally:
-        relay.close()
-        server.stop()
-        step("untrust")
+    with TrustedAuthority(build, data_dir) as authority:
+        server = Server(tls=authority.tls)
+        relay = Relay(server.port, delay=RTT / 2, first_delay=RTT)
+        try:
+            results = {}
+            for use in SESSION_USES:
+                results[use] = by_case(wine([os.path.join(bench, "bench_window.exe"), "slowlink",
+                                             "https://localhost:%d" % relay.port, str(rounds), use]))
+            return results
+        finally:
+            relay.close()
+            server.stop()
 
 
 def process_cpu_seconds(pid):
@@ -219,7 +271,15 @@ def find_client_pid(started_after):
     return best
 
 
-def part_idle(build, server, seconds):
+def part_idle(build, seconds, extra=()):
+    server = Server(extra=extra)
+    try:
+        return idle_minute(build, server, seconds)
+    finally:
+        server.stop()
+
+
+def idle_minute(build, server, seconds):
     proxy = Relay(server.port)
     started = time.time()
     proc = subprocess.Popen(["wine", os.path.join(build, "kesta.exe"), "--server",
@@ -394,9 +454,23 @@ def build_table(results):
           "", "%+d" % (d["threadsLast"] - d["threadsFirst"]), "no growth", d["threadsLast"] <= d["threadsFirst"])
     t.add("staying open", "refreshes through workers and transport, failed: %d" % d["failed"],
           "%.1f refreshes/s" % (n / d["seconds"]), "", "", "(reported)")
-    i = results["idle"]
-    t.add("staying open", "idle minute, signed in, refresh every 4 s (measured %.0f s)" % i["seconds"],
-          "%.1f KB network, %.2f s CPU per minute" % (i["bytes"] / 1000, i["cpu"]), "", "", "(reported)")
+    i, plain = results["idle"], results["idle-plain"]
+    t.add("staying open", "idle minute, signed in, refresh every 4 s (measured %.0f s), replies compressed" % i["seconds"],
+          "%.1f KB network, %.2f s CPU per minute" % (i["bytes"] / 1000, i["cpu"]),
+          "the server not compressing: %.1f KB, %.2f s CPU" % (plain["bytes"] / 1000, plain["cpu"]),
+          "%.2f× the bytes" % (i["bytes"] / plain["bytes"]), "(reported)")
+    page = results["slowpage"]
+    gz, raw = page["gzip"], page["none"]
+    requests = int(round(gz["requests"]))
+    floor = gz["bytes"] / NARROW_RATE + RTT * requests
+    ratio = gz["seconds"] / floor
+    t.add("slow link, 2 Mbit/s and 50 ms round trip, HTTPS",
+          "refresh of a 200-message page (list, history, read mark): job start to result on the window thread",
+          "%s; %.1f KB to the client" % (ms(gz["seconds"]), gz["bytes"] / 1000),
+          "floor: those bytes at 2 Mbit/s and %d round trips %s; uncompressed %s (%.1f KB)" % (
+              requests, ms(floor), ms(raw["seconds"]), raw["bytes"] / 1000),
+          "%.2f× floor (uncompressed %.2f× the time)" % (ratio, raw["seconds"] / gz["seconds"]),
+          "≤ 1.5× floor", ratio <= 1.5)
     slow = results["slow"]
     for case, label in (("refresh", "periodic refresh (list, history, read mark)"),
                         ("send", "a send and the refresh after it")):
@@ -476,7 +550,8 @@ threads with a tool-help snapshot. The day
 of refreshes runs the real workers and transport against the local server,
 the room's history served as a 200-message page alternating between two
 versions. The idle minute runs `kesta.exe` signed in as the demo operator,
-its traffic counted by a forwarding relay, CPU time from the Wine process.
+its traffic counted by a forwarding relay, CPU time from the Wine process;
+then the same against the server started with `--no-compression`.
 The slow link puts a relay (`tools/testing/relay.py`) in front of the local
 server with TLS: it holds every piece of traffic half a round trip (25 ms)
 in each direction and the first piece of each new connection a round trip
@@ -490,7 +565,12 @@ same window with the transport as it was, a session of each request's own,
 and that with each connection closed after its request, which is what
 Windows does when a session is closed (Wine keeps its pool of connections
 for the whole process, so the old transport reuses connections here). The
-connections are counted in the server's log.
+connections are counted in the server's log. The narrow slow link is the
+same relay also passing at most 2 Mbit/s in each direction of a connection,
+the room's history served as a 200-message page; its floor is the bytes the
+relay passed to the client during the timed refreshes at 2 Mbit/s plus one
+round trip per request, and the same refresh against the server started with
+`--no-compression` is the reference.
 """.format(date=now, machine=machine(), command=command, table=table.markdown(), met=table.met,
            missed=table.missed, load=load)
     with open(os.path.join(ROOT, "BENCHMARKS.md"), "w", encoding="utf-8") as f:
@@ -517,8 +597,11 @@ def main():
             ("start-up", lambda: results.__setitem__("start", part_start(bench, build, 3 if quick else 15))),
             ("staying open: refreshes", lambda: results.__setitem__("day", part_day(bench, server,
                                                                                    100 if quick else 2000))),
-            ("staying open: idle minute", lambda: results.__setitem__("idle", part_idle(build, server,
-                                                                                       15 if quick else 60))),
+            ("staying open: idle minute", lambda: results.__setitem__("idle", part_idle(build, 15 if quick else 60))),
+            ("staying open: idle minute, no compression",
+             lambda: results.__setitem__("idle-plain", part_idle(build, 15 if quick else 60, ("--no-compression",)))),
+            ("slow link, narrow", lambda: results.__setitem__("slowpage", part_slow_page(build, bench, 3 if quick else 9,
+                                                                                       data_dir))),
             ("slow link", lambda: results.__setitem__("slow", part_slow_link(build, bench, 3 if quick else 12,
                                                                               data_dir))),
         ]

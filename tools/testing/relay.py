@@ -6,7 +6,10 @@ instead: each connection starts with a CONNECT request, whatever host it
 names is reached at target_port, and the targets are kept in `tunnels`.
 With delay (seconds) it is a slow link: every piece of traffic is held that
 long in each direction, and the first piece of each new connection
-first_delay longer (the TCP handshake a real link would cost first).
+first_delay longer (the TCP handshake a real link would cost first). With
+rate (bytes per second) each direction of each connection is also that
+narrow: a piece goes out only once the pieces before it have, and takes its
+length over the rate. `down()` counts the bytes passed to the client.
 """
 import socket
 import threading
@@ -14,14 +17,16 @@ import time
 
 
 class Relay:
-    def __init__(self, target_port, proxy=False, delay=0.0, first_delay=0.0):
+    def __init__(self, target_port, proxy=False, delay=0.0, first_delay=0.0, rate=0):
         self.target_port = target_port
         self.proxy = proxy
         self.delay = delay
         self.first_delay = first_delay
+        self.rate = rate
         self.lock = threading.Lock()
         self.connections = 0
         self.bytes = 0
+        self.down_bytes = 0
         self.tunnels = []
         self.listener = socket.socket()
         self.listener.bind(("127.0.0.1", 0))
@@ -33,6 +38,10 @@ class Relay:
     def count(self):
         with self.lock:
             return self.bytes
+
+    def down(self):
+        with self.lock:
+            return self.down_bytes
 
     def opened(self):
         with self.lock:
@@ -79,12 +88,12 @@ class Relay:
         upstream.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         if self.proxy:
             client.sendall(b"HTTP/1.1 200 Connection established\r\n\r\n")
-        threading.Thread(target=self._pipe, args=(upstream, client, 0.0, b""), daemon=True).start()
+        threading.Thread(target=self._pipe, args=(upstream, client, 0.0, b"", True), daemon=True).start()
         self._pipe(client, upstream, self.first_delay, early)
 
-    def _pipe(self, source, sink, first_delay, early):
-        if not self.delay and not first_delay:
-            self._pass(source, sink, early)
+    def _pipe(self, source, sink, first_delay, early, down=False):
+        if not self.delay and not first_delay and not self.rate:
+            self._pass(source, sink, early, down)
             return
         # Held pieces go out in order from a thread of their own, so reading
         # goes on while they wait.
@@ -102,17 +111,23 @@ class Relay:
                         ready.wait(wait)
                         continue
                     held.pop(0)
-                if data is None or not self._send(sink, data):
+                if data is None or not self._send(sink, data, down):
                     break
             self._close(source, sink)
 
         threading.Thread(target=send_held, daemon=True).start()
         extra = first_delay
         data = early
+        link_free = 0.0  # when the narrow link has sent what it was given
         while True:
             if data:
+                now = time.monotonic()
+                sent = now
+                if self.rate:
+                    link_free = max(link_free, now) + len(data) / self.rate
+                    sent = link_free
                 with ready:
-                    held.append((time.monotonic() + self.delay + extra, data))
+                    held.append((sent + self.delay + extra, data))
                     ready.notify()
                 extra = 0.0
             try:
@@ -122,13 +137,13 @@ class Relay:
             if not data:
                 break
         with ready:
-            held.append((time.monotonic() + self.delay, None))
+            held.append((max(time.monotonic(), link_free) + self.delay, None))
             ready.notify()
 
-    def _pass(self, source, sink, early):
+    def _pass(self, source, sink, early, down=False):
         data = early
         while True:
-            if data and not self._send(sink, data):
+            if data and not self._send(sink, data, down):
                 break
             try:
                 data = source.recv(65536)
@@ -138,9 +153,11 @@ class Relay:
                 break
         self._close(source, sink)
 
-    def _send(self, sink, data):
+    def _send(self, sink, data, down=False):
         with self.lock:
             self.bytes += len(data)
+            if down:
+                self.down_bytes += len(data)
         try:
             sink.sendall(data)
             return True
