@@ -168,6 +168,8 @@ struct Session {
     // The system refused the automatic proxy type (before Windows 8.1): each
     // request looks up the current user's proxy itself.
     bool proxyPerRequest = false;
+    // The proxy named for the whole session ("host:port"), if any.
+    std::wstring proxyName;
 };
 
 struct SessionState {
@@ -209,6 +211,7 @@ std::shared_ptr<Session> openSession(const ProxyChoice& choice) {
     if (choice.kind == ProxyChoice::Named) {
         std::wstring name = proxyServerName(choice.url);
         handle = WinHttpOpen(userAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, name.c_str(), localHosts, 0);
+        session->proxyName = name;
     } else {
         if (choice.kind == ProxyChoice::System) {
             handle = WinHttpOpen(userAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
@@ -253,9 +256,10 @@ struct UserProxy {
 // Before Windows 8.1: the current user's proxy settings, applied to each
 // request the way WinHTTP's automatic proxy functions expect. A script (found
 // or named) decides first; otherwise a fixed proxy; otherwise none.
-void applyUserProxy(HINTERNET session, HINTERNET call, const ServerAddress& address, const std::wstring& path) {
+// Returns the proxy list applied, if any.
+std::wstring applyUserProxy(HINTERNET session, HINTERNET call, const ServerAddress& address, const std::wstring& path) {
     UserProxy user;
-    if (!WinHttpGetIEProxyConfigForCurrentUser(&user.settings)) return;
+    if (!WinHttpGetIEProxyConfigForCurrentUser(&user.settings)) return std::wstring();
     const WINHTTP_CURRENT_USER_IE_PROXY_CONFIG& settings = user.settings;
     bool scripted = false;
     if (settings.fAutoDetect || settings.lpszAutoConfigUrl) {
@@ -283,20 +287,25 @@ void applyUserProxy(HINTERNET session, HINTERNET call, const ServerAddress& addr
         info.lpszProxy = settings.lpszProxy;
         info.lpszProxyBypass = settings.lpszProxyBypass;
     }
-    if (info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && info.lpszProxy)
-        WinHttpSetOption(call, WINHTTP_OPTION_PROXY, &info, sizeof(info));
+    if (info.dwAccessType != WINHTTP_ACCESS_TYPE_NAMED_PROXY || !info.lpszProxy) return std::wstring();
+    WinHttpSetOption(call, WINHTTP_OPTION_PROXY, &info, sizeof(info));
+    return info.lpszProxy;
 }
 
 // This machine is reached directly whatever the session's proxy: Windows
-// honours the request's own setting, Wine the session's bypass list.
-void routeRequest(const Session& session, HINTERNET call, const ServerAddress& address, const HttpRequest& request) {
+// honours the request's own setting, Wine the session's bypass list. Returns
+// who answers for the proxy as far as the program knows: this machine's
+// server itself, the proxy named, or nobody known (the system's own choice).
+std::wstring routeRequest(const Session& session, HINTERNET call, const ServerAddress& address,
+                          const HttpRequest& request) {
     if (address.local) {
         WINHTTP_PROXY_INFO direct = {};
         direct.dwAccessType = WINHTTP_ACCESS_TYPE_NO_PROXY;
         WinHttpSetOption(call, WINHTTP_OPTION_PROXY, &direct, sizeof(direct));
-    } else if (session.proxyPerRequest) {
-        applyUserProxy(session.winhttp.handle, call, address, request.path);
+        return address.host;
     }
+    if (session.proxyPerRequest) return applyUserProxy(session.winhttp.handle, call, address, request.path);
+    return session.proxyName;
 }
 
 // Members close in reverse order: request, connection, then this request's
@@ -310,6 +319,8 @@ struct Exchange {
     // Revocation is checked with no way to let an unreachable revocation
     // server pass.
     bool revocationStrict = false;
+    // The proxy the request goes through, as far as the program knows.
+    std::wstring proxyName;
 };
 
 // A secure failure that may be only a revocation server out of reach, met
@@ -340,8 +351,8 @@ void CALLBACK noteSecureFailure(HINTERNET, DWORD_PTR context, DWORD status, LPVO
 
 // WinHTTP checks a certificate's revocation only when asked. A revocation
 // server out of reach (common behind a proxy) must not fail the request:
-// Windows offers that as an option of its own (not before Windows 10; older
-// systems and Wine refuse it, and then keep the strict check).
+// Windows 10 offers an option for that. Older systems and Wine refuse it and
+// check strictly; sendHttpRequest then deals with a failure of unknown cause.
 void checkRevocation(Exchange& x, bool revocation) {
     HINTERNET call = x.call.handle;
     if (revocation) {
@@ -377,7 +388,7 @@ void openExchange(Exchange& x, const ServerAddress& address, const HttpRequest& 
     DWORD features = WINHTTP_DISABLE_COOKIES;
     if (httpSessionUse == SessionUse::OwnConnection) features |= WINHTTP_DISABLE_KEEP_ALIVE;
     WinHttpSetOption(x.call.handle, WINHTTP_OPTION_DISABLE_FEATURE, &features, sizeof(features));
-    routeRequest(*x.session, x.call.handle, address, request);
+    x.proxyName = routeRequest(*x.session, x.call.handle, address, request);
 }
 
 // What a request has offered a proxy that asked who it is: each once.
@@ -386,25 +397,16 @@ struct ProxyAttempts {
     bool pair = false;
 };
 
-// The proxy as the request names it ("host:port", or a list by scheme); the
-// server's own host when none is named (a 407 then came from the server).
-std::wstring proxyHostOf(HINTERNET call, const ServerAddress& address) {
-    WINHTTP_PROXY_INFO info = {};
-    DWORD size = sizeof(info);
-    std::wstring host;
-    if (WinHttpQueryOption(call, WINHTTP_OPTION_PROXY, &info, &size)) {
-        if (info.lpszProxy) host = info.lpszProxy;
-        for (LPWSTR text : {info.lpszProxy, info.lpszProxyBypass})
-            if (text) GlobalFree(text);
-    }
-    host = host.substr(0, host.find_first_of(L"; "));
+// The host of a proxy list ("host:port", or one by scheme: "https=host:port;…").
+std::wstring proxyHostOf(std::wstring list) {
+    std::wstring host = list.substr(0, list.find_first_of(L"; "));
     size_t equals = host.find(L'=');
     if (equals != std::wstring::npos) host.erase(0, equals + 1);
     size_t scheme = host.find(L"://");
     if (scheme != std::wstring::npos) host.erase(0, scheme + 3);
     size_t colon = host.rfind(L':');
     if (colon != std::wstring::npos && host.find(L']', colon) == std::wstring::npos) host.erase(colon);
-    return host.empty() ? std::wstring(address.host) : host;
+    return host;
 }
 
 // The operator's pair for the proxy, under the scheme it asked for.
@@ -418,7 +420,7 @@ bool offerProxyPair(HINTERNET call, DWORD scheme) {
 
 // A 407: true when something new was offered and the request may go again.
 // Only the proxy target ever gets credentials; the server never does.
-bool answerProxy(HINTERNET call, const ServerAddress& address, ProxyAttempts& tried) {
+bool answerProxy(HINTERNET call, const std::wstring& proxyName, ProxyAttempts& tried) {
     DWORD supported = 0, first = 0, target = 0;
     if (!proxyAuthCalls.querySchemes(call, &supported, &first, &target) || target != WINHTTP_AUTH_TARGET_PROXY)
         throw TransportFailure("network", proxyRefusedCause);
@@ -439,7 +441,7 @@ bool answerProxy(HINTERNET call, const ServerAddress& address, ProxyAttempts& tr
         tried.pair = true;
         if (offerProxyPair(call, pairScheme)) return true;
     }
-    throw ProxySignInNeeded(proxyHostOf(call, address));
+    throw ProxySignInNeeded(proxyHostOf(proxyName));
 }
 
 // Reads a refusal to its end before the request goes again on its handle,
@@ -638,7 +640,7 @@ HttpReply exchangeOnce(const ServerAddress& address, const HttpRequest& request,
         DWORD statusSize = sizeof(status);
         WinHttpQueryHeaders(call, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
                             &status, &statusSize, WINHTTP_NO_HEADER_INDEX);
-    } while (status == 407 && answerProxy(call, address, proxyTried) && drainReply(call, buffer));
+    } while (status == 407 && answerProxy(call, exchange.proxyName, proxyTried) && drainReply(call, buffer));
     std::string collected;
     try {
         receiveBody(exchange, request, !request.downloadPath.empty() && status == 200, buffer, collected);

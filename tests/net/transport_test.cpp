@@ -543,9 +543,11 @@ TEST_CASE("a named proxy carries requests to other hosts and never to this machi
     HttpRequest remote = requestTo(L"/api/lines");
     remote.serverUrl = L"https://support.kesta.invalid";
     CHECK(outcomeOfRequest(remote) == L"failure:network");
+    // Wine hides the 407 behind a failed handshake that names no cause, which
+    // is tried once more without the revocation check: two CONNECTs.
     std::vector<std::string> heads = relayHeads(proxy);
-    REQUIRE(heads.size() == 1);
-    CHECK(heads[0].rfind("CONNECT support.kesta.invalid:443 HTTP/1.1\r\n", 0) == 0);
+    REQUIRE(heads.size() == 2);
+    for (const std::string& head : heads) CHECK(head.rfind("CONNECT support.kesta.invalid:443 HTTP/1.1\r\n", 0) == 0);
 
     // This machine directly: the test server over plain HTTP, and HTTPS to
     // the same port (which fails by itself, the server speaking plain HTTP).
@@ -564,7 +566,7 @@ TEST_CASE("a named proxy carries requests to other hosts and never to this machi
         useHttpProxy(ProxyChoice{ProxyChoice::Named, url});
         CHECK_MESSAGE(outcomeOfRequest(remote) == L"failure:address", toUtf8(url));
     }
-    CHECK(relayHeads(proxy).size() == 1);
+    CHECK(relayHeads(proxy).size() == 2);
 }
 
 namespace {

@@ -75,7 +75,7 @@ TEST_CASE("the server is unreachable, drops or cuts the connection") {
         s.tried = "connection refused (nothing listens)";
         s.trigger = Trigger::Reply;
         s.arm = [](Fixture& f) { pauseRelay(f.relay); };
-        s.status = cannotReach;
+        s.status = connectionRefused;
         runScenario(s);
     }
     SUBCASE("dropped before the head") {
@@ -155,7 +155,7 @@ TEST_CASE("a blip of several refresh periods keeps the page; a refusal still emp
         row.note = std::to_string(failures) + " failed refreshes seen";
     };
     blip("server out of reach for three periodic refreshes, on an older page in reply mode",
-         [&relay] { pauseRelay(relay); }, [&relay] { resumeRelay(relay); }, cannotReach);
+         [&relay] { pauseRelay(relay); }, [&relay] { resumeRelay(relay); }, connectionRefused);
     // A reverse proxy in front of a restarting server.
     blip("every request of the refresh answered 502 with an HTML page for three periodic refreshes",
          [] {
@@ -188,7 +188,7 @@ TEST_CASE("a stalled server: no head, or a body that trickles") {
         Scenario s;
         s.tried = "response head never sent";
         s.arm = onServer(serverFault(historyPath, "GET", "\"kind\":\"silent\",\"seconds\":25"));
-        s.status = cannotReach;
+        s.status = noAnswer;
         s.limitMs = 14000;
         s.whileWaiting = [&totals](LiveWindow& w) { probeWindow(w.window, totals, 8000); };
         runScenario(s);
@@ -209,7 +209,7 @@ TEST_CASE("a stalled server: no head, or a body that trickles") {
         Scenario s;
         s.tried = "body trickled with 12 s gaps (receive time-out 10 s)";
         s.arm = onServer(serverFault(historyPath, "GET", "\"kind\":\"trickle\",\"chunk\":64,\"interval\":12"));
-        s.status = cannotReach;
+        s.status = noAnswer;
         s.limitMs = 14000;
         runScenario(s);
     }
@@ -220,7 +220,7 @@ TEST_CASE("a stalled server: no head, or a body that trickles") {
         s.arm = onServer(serverFault("/api/messages/st-090", "PATCH",
                                      "\"kind\":\"trickle\",\"chunk\":16,\"interval\":0.5,\"body\":" +
                                          quoted("{\"pad\":\"" + std::string(4000, 'x') + "\"}")));
-        s.status = cannotReach;
+        s.status = noAnswer;
         s.limitMs = 14000;
         runScenario(s);
     }

@@ -4,6 +4,8 @@
 #include "ui/main/ids.h"
 
 const wchar_t cannotReach[] = L"Не удалось связаться с сервером или открыть файл";
+const wchar_t connectionRefused[] = L"Не удалось связаться с сервером или открыть файл (соединение отклонено)";
+const wchar_t noAnswer[] = L"Не удалось связаться с сервером или открыть файл (нет ответа)";
 const wchar_t unreadable[] = L"Не удалось прочитать ответ сервера";
 const wchar_t refusedStatus[] = L"Сервер отклонил запрос";
 const wchar_t unavailableText[] = L"Данные недоступны. Выберите другой разговор или войдите снова.";
@@ -26,7 +28,7 @@ std::string uploadBytes() {
 // A refresh that could not reach the server or read its reply keeps the page
 // and says how old it is.
 bool keepsPage(const Scenario& s) {
-    return s.trigger == Trigger::Refresh && (s.status == cannotReach || s.status == unreadable);
+    return s.trigger == Trigger::Refresh && (s.status.rfind(cannotReach, 0) == 0 || s.status == unreadable);
 }
 
 std::string expectation(const Scenario& s) {

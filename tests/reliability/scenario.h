@@ -10,6 +10,9 @@
 #include <string>
 
 extern const wchar_t cannotReach[];
+// The same with the cause the platform named.
+extern const wchar_t connectionRefused[];
+extern const wchar_t noAnswer[];
 extern const wchar_t unreadable[];
 extern const wchar_t refusedStatus[];
 extern const wchar_t unavailableText[];
