@@ -32,9 +32,12 @@ const int receiveTimeoutMs = 10000;
 const LONGLONG largestUpload = 100000000;
 const size_t largestReply = 8000000;
 const DWORD chunkSize = 65536;
-// An upload goes out in pieces this large: the send time-out bounds each
-// write, so on a slow uplink a whole chunk would miss it while data moves.
+// The send time-out bounds each write, so on a slow uplink a whole chunk would
+// miss it while data moves: once a chunk's write takes more than a fifth of
+// the time-out, the upload goes on in pieces this large. (Always writing
+// pieces would cost a fast link two thirds of its speed under Wine.)
 const DWORD uploadPiece = 8192;
+const ULONGLONG slowChunkMs = sendTimeoutMs / 5;
 // The written body may still sit in the socket's buffers when the last write
 // returns (megabytes on a Linux loopback under Wine), and the server answers
 // only once it has all of it: the head of an upload's reply may take as long
@@ -471,12 +474,14 @@ bool sendUpload(HINTERNET call, const HttpRequest& request, const std::wstring& 
     // A file that cannot be read to its declared length would leave the
     // server waiting for the rest: fail at once rather than at a time-out.
     LONGLONG remaining = size.QuadPart;
+    DWORD pieceSize = chunkSize;
     while (remaining > 0) {
         DWORD wanted = remaining < chunkSize ? static_cast<DWORD>(remaining) : chunkSize;
         DWORD read = 0;
         if (!ReadFile(upload.handle, buffer.bytes.data(), wanted, &read, nullptr) || read == 0) return false;
+        const ULONGLONG chunkStarted = GetTickCount64();
         for (DWORD sent = 0; sent < read;) {
-            DWORD piece = read - sent < uploadPiece ? read - sent : uploadPiece;
+            DWORD piece = read - sent < pieceSize ? read - sent : pieceSize;
             DWORD written = 0;
             if (!WinHttpWriteData(call, buffer.bytes.data() + sent, piece, &written)) return false;
             // A short write that reports no error is a link that stopped.
@@ -486,6 +491,7 @@ bool sendUpload(HINTERNET call, const HttpRequest& request, const std::wstring& 
             }
             sent += piece;
         }
+        if (GetTickCount64() - chunkStarted > slowChunkMs) pieceSize = uploadPiece;
         remaining -= read;
     }
     return true;

@@ -1126,17 +1126,23 @@ TEST_CASE("a proxy that wants a login: a small dialog asks, the job goes again w
              PostMessageW(GetDlgItem(d, IDCANCEL), BM_CLICK, 0, 0);
          }, false},
     };
-    for (const Way& way : ways) {
-        CAPTURE(std::string(way.name));
-        closeHttpSession();
-        SendMessageW(h.window, WM_TIMER, 1, 0);
-        NetJob job = onlyJob();
+    auto proxyAsks = [](const NetJob& job) {
         NetResult asked = resultOf(job);
         asked.ok = false;
         asked.transportFailure = true;
         asked.proxySignIn = true;
         asked.proxyHost = L"proxy.corp.example";
         asked.errorText = L"Прокси-сервер требует входа";
+        return asked;
+    };
+    for (const Way& way : ways) {
+        CAPTURE(std::string(way.name));
+        closeHttpSession();
+        // (A refresh after «Отмена» would not ask: each way starts afresh.)
+        s.proxySignInDeclined = false;
+        SendMessageW(h.window, WM_TIMER, 1, 0);
+        NetJob job = onlyJob();
+        NetResult asked = proxyAsks(job);
         std::wstring seen;
         whenDialogOpens(L"KestaProxySignIn", [&](HWND d) {
             seen = described(d);
@@ -1163,5 +1169,12 @@ TEST_CASE("a proxy that wants a login: a small dialog asks, the job goes again w
         }
         CHECK(textOf(s.transcriptView) == page);
     }
+    // After «Отмена» the periodic refresh that meets the proxy asks no more.
+    SendMessageW(h.window, WM_TIMER, 1, 0);
+    NetJob job = onlyJob();
+    deliver(h, job, proxyAsks(job));
+    CHECK(findOwnWindow(L"KestaProxySignIn") == nullptr);
+    CHECK(takeJobs().empty());
+    CHECK(textOf(s.statusLabel).rfind(L"Прокси-сервер требует входа", 0) == 0);
     closeHttpSession();
 }

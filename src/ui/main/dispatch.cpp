@@ -217,11 +217,13 @@ bool giveJobAgain(MainWindowState& s, const NetResult& r) {
 // Returns false when the window or the self-test ended.
 bool handleFailure(MainWindowState& s, std::unique_ptr<NetResult> r) {
     // A proxy wants a login: the operator is asked (never in a self-test),
-    // and the job goes again with the pair; «Отмена» shows the failure.
-    if (r->proxySignIn && !selfTest.active) {
+    // and the job goes again with the pair; «Отмена» shows the failure, and
+    // until another job meets the proxy the periodic refresh asks no more.
+    if (r->proxySignIn && !selfTest.active && !(s.proxySignInDeclined && r->job.kind == NetJobKind::Refresh)) {
         HWND window = s.window;
         const bool given = askProxySignIn(s, r->proxyHost);
         if (!IsWindow(window) || stateOf(window) != &s) return false;
+        s.proxySignInDeclined = !given;
         if (given && giveJobAgain(s, *r)) return true;
     }
     updateActionControls(s);

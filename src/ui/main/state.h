@@ -74,6 +74,9 @@ struct MainWindowState {
     std::wstring runningTitle;           // the conversation it was given in, as listed then
     // A dialog opened by waiting work is open: what waits behind it waits on.
     bool dialogFromQueue = false;
+    // The operator cancelled the proxy's sign-in: a periodic refresh that meets
+    // the proxy asks no more, the next other job does.
+    bool proxySignInDeclined = false;
     bool modalOpen = false;
 
     std::wstring searchText, beforeCursor, nextBefore;
