@@ -33,15 +33,21 @@ const DialogControl proxyControls[] = {
 };
 const size_t proxyControlCount = sizeof(proxyControls) / sizeof(proxyControls[0]);
 
+// Opened on the login; on the password when a login given before is offered
+// again (it was turned down, or has expired: the password is what to type).
+const DialogForm loginFirstForm = {proxyControls, proxyControlCount, ID_PROXY_LOGIN, IDOK};
+const DialogForm passwordFirstForm = {proxyControls, proxyControlCount, ID_PROXY_PASSWORD, IDOK};
+
+const DialogForm& proxyFormOf(const ProxyDialogState* st) {
+    return st && !st->login.empty() ? passwordFirstForm : loginFirstForm;
+}
+
 void onProxyCreate(HWND w, ProxyDialogState* st) {
-    std::vector<HWND> controls = createDialogControls(w, proxyControls, proxyControlCount, st->font, st->dpi);
+    std::vector<HWND> controls = createDialogControls(w, proxyFormOf(st), st->font, st->dpi);
     SetWindowTextW(controls[0], st->prompt.c_str());
     SetWindowTextW(controls[2], st->login.c_str());
     SendMessageW(controls[2], EM_SETCUEBANNER, FALSE, reinterpret_cast<LPARAM>(L"Логин"));
     SendMessageW(controls[4], EM_SETCUEBANNER, FALSE, reinterpret_cast<LPARAM>(L"Пароль"));
-    // A login given before was turned down or has expired: the password is
-    // what is to be typed.
-    SetFocus(st->login.empty() ? controls[2] : controls[4]);
 }
 
 // The edit's text into a buffer that is wiped, and the edit's own storage
@@ -84,7 +90,12 @@ std::wstring proxyPrompt(const std::wstring& host) {
 }
 
 LRESULT CALLBACK proxyDialogProc(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
-    return dialogProcedure<ProxyDialogState>(w, message, wParam, lParam, onProxyCreate, onProxyCommand);
+    const ProxyDialogState* st =
+        message == WM_CREATE
+            ? static_cast<const ProxyDialogState*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams)
+            : reinterpret_cast<const ProxyDialogState*>(GetWindowLongPtrW(w, GWLP_USERDATA));
+    return dialogProcedure<ProxyDialogState>(w, message, wParam, lParam, proxyFormOf(st), onProxyCreate,
+                                             onProxyCommand);
 }
 
 bool askProxySignIn(MainWindowState& s, const std::wstring& host) {
