@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the benchmark programs into build-bench/, runs them, prints one table
 # and rewrites BENCHMARKS.md. The last line reads "targets: M met, N missed".
-# --quick: fewer rounds, shorter runs, BENCHMARKS.md left alone; --only=read,window:
+# --quick: fewer rounds, shorter runs, BENCHMARKS.md left alone; --only=read,window,net:
 # those parts alone, BENCHMARKS.md left alone.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Runs the benchmark programs, prints one table and rewrites BENCHMARKS.md.
 
-python3 tools/bench/run_bench.py BUILD_DIR [--quick] [--only=read,window]
+python3 tools/bench/run_bench.py BUILD_DIR [--quick] [--only=read,window,net]
 
 Expects the programs built in BUILD_DIR (tools/bench.sh does that), Wine's
 environment set (WINEPREFIX, DISPLAY), and runs from the repository root.
@@ -407,6 +407,46 @@ def add_window(t, window):
           "%s; %s" % (mib(w["records"]), mib(w["workingSet"])), "", "", "(reported)")
 
 
+def add_network(t, results):
+    """The rows of the network parts: the idle minute with and without
+    compression, the narrow slow link, the slow link."""
+    if "idle" in results:
+        i, plain = results["idle"], results["idle-plain"]
+        t.add("staying open", "idle minute, signed in, refresh every 4 s (measured %.0f s), replies compressed" % i["seconds"],
+              "%.1f KB network, %.2f s CPU per minute" % (i["bytes"] / 1000, i["cpu"]),
+              "the server not compressing: %.1f KB, %.2f s CPU" % (plain["bytes"] / 1000, plain["cpu"]),
+              "%.2f× the bytes" % (i["bytes"] / plain["bytes"]), "(reported)")
+    if "slowpage" in results:
+        page = results["slowpage"]
+        gz, raw = page["gzip"], page["none"]
+        requests = int(round(gz["requests"]))
+        floor = gz["bytes"] / NARROW_RATE + RTT * requests
+        ratio = gz["seconds"] / floor
+        t.add("slow link, 2 Mbit/s and 50 ms round trip, HTTPS",
+              "refresh of a 200-message page (list, history, read mark): job start to result on the window thread",
+              "%s; %.1f KB to the client" % (ms(gz["seconds"]), gz["bytes"] / 1000),
+              "floor: those bytes at 2 Mbit/s and %d round trips %s; uncompressed %s (%.1f KB)" % (
+                  requests, ms(floor), ms(raw["seconds"]), raw["bytes"] / 1000),
+              "%.2f× floor (uncompressed %.2f× the time)" % (ratio, raw["seconds"] / gz["seconds"]),
+              "≤ 1.5× floor", ratio <= 1.5)
+    if "slow" in results:
+        slow = results["slow"]
+        for case, label in (("refresh", "periodic refresh (list, history, read mark)"),
+                            ("send", "a send and the refresh after it")):
+            new, old, pooled = (slow[use][case] for use in ("shared", "own-session", "own-connection"))
+            requests = int(round(new["requests"]))
+            floor = RTT * requests
+            ratio = new["seconds"] / floor
+            t.add("slow link, 50 ms round trip, HTTPS", "%s: job start to result on the window thread" % label,
+                  "%s; %d connections opened by %d jobs" % (ms(new["seconds"]), new["connections"], new["rounds"]),
+                  "floor %d round trips %s; before, the old transport %s (%d connections), the same with Windows' "
+                  "per-session pool %s (%d connections)" % (
+                      requests, ms(floor), ms(old["seconds"]), old["connections"], ms(pooled["seconds"]),
+                      pooled["connections"]),
+                  "%.2f× floor (before %.2f×, %.2f×)" % (ratio, old["seconds"] / floor, pooled["seconds"] / floor),
+                  "≤ 1.5× floor", ratio <= 1.5)
+
+
 def build_table(results):
     t = Table()
     if "read" in results:
@@ -414,6 +454,7 @@ def build_table(results):
     if "window" in results:
         add_window(t, results["window"])
     if "transfer" not in results:
+        add_network(t, results)
         return t
     transfer = results["transfer"]
     for kind in ("upload", "download"):
@@ -454,38 +495,7 @@ def build_table(results):
           "", "%+d" % (d["threadsLast"] - d["threadsFirst"]), "no growth", d["threadsLast"] <= d["threadsFirst"])
     t.add("staying open", "refreshes through workers and transport, failed: %d" % d["failed"],
           "%.1f refreshes/s" % (n / d["seconds"]), "", "", "(reported)")
-    i, plain = results["idle"], results["idle-plain"]
-    t.add("staying open", "idle minute, signed in, refresh every 4 s (measured %.0f s), replies compressed" % i["seconds"],
-          "%.1f KB network, %.2f s CPU per minute" % (i["bytes"] / 1000, i["cpu"]),
-          "the server not compressing: %.1f KB, %.2f s CPU" % (plain["bytes"] / 1000, plain["cpu"]),
-          "%.2f× the bytes" % (i["bytes"] / plain["bytes"]), "(reported)")
-    page = results["slowpage"]
-    gz, raw = page["gzip"], page["none"]
-    requests = int(round(gz["requests"]))
-    floor = gz["bytes"] / NARROW_RATE + RTT * requests
-    ratio = gz["seconds"] / floor
-    t.add("slow link, 2 Mbit/s and 50 ms round trip, HTTPS",
-          "refresh of a 200-message page (list, history, read mark): job start to result on the window thread",
-          "%s; %.1f KB to the client" % (ms(gz["seconds"]), gz["bytes"] / 1000),
-          "floor: those bytes at 2 Mbit/s and %d round trips %s; uncompressed %s (%.1f KB)" % (
-              requests, ms(floor), ms(raw["seconds"]), raw["bytes"] / 1000),
-          "%.2f× floor (uncompressed %.2f× the time)" % (ratio, raw["seconds"] / gz["seconds"]),
-          "≤ 1.5× floor", ratio <= 1.5)
-    slow = results["slow"]
-    for case, label in (("refresh", "periodic refresh (list, history, read mark)"),
-                        ("send", "a send and the refresh after it")):
-        new, old, pooled = (slow[use][case] for use in ("shared", "own-session", "own-connection"))
-        requests = int(round(new["requests"]))
-        floor = RTT * requests
-        ratio = new["seconds"] / floor
-        t.add("slow link, 50 ms round trip, HTTPS", "%s: job start to result on the window thread" % label,
-              "%s; %d connections opened by %d jobs" % (ms(new["seconds"]), new["connections"], new["rounds"]),
-              "floor %d round trips %s; before, the old transport %s (%d connections), the same with Windows' "
-              "per-session pool %s (%d connections)" % (
-                  requests, ms(floor), ms(old["seconds"]), old["connections"], ms(pooled["seconds"]),
-                  pooled["connections"]),
-              "%.2f× floor (before %.2f×, %.2f×)" % (ratio, old["seconds"] / floor, pooled["seconds"] / floor),
-              "≤ 1.5× floor", ratio <= 1.5)
+    add_network(t, results)
     return t
 
 
@@ -605,7 +615,8 @@ def main():
             ("slow link", lambda: results.__setitem__("slow", part_slow_link(build, bench, 3 if quick else 12,
                                                                               data_dir))),
         ]
-        keys = {"reading replies": "read", "window thread per refresh": "window"}
+        keys = {"reading replies": "read", "window thread per refresh": "window", "staying open: idle minute": "net",
+                "staying open: idle minute, no compression": "net", "slow link, narrow": "net", "slow link": "net"}
         for name, step in steps:
             if only is not None and keys.get(name) not in only:
                 continue
