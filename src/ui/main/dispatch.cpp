@@ -91,7 +91,8 @@ void applyRefresh(MainWindowState& s, const NetResult& r) {
     // read leaves the whole window as it was, the list too.
     JsonValue history;
     if (!samePage && !r.historyJson.empty()) history = parse(std::string(r.historyJson));
-    if (!r.historyJson.empty() && (s.mode == 1 || s.mode == 2)) parse(std::string(r.workItemJson));
+    JsonValue workItem;
+    if (!r.historyJson.empty() && (s.mode == 1 || s.mode == 2)) workItem = parse(std::string(r.workItemJson));
     if (!applyListPart(s, r)) {
         GetLocalTime(&s.lastRefreshed);
         return;
@@ -112,7 +113,7 @@ void applyRefresh(MainWindowState& s, const NetResult& r) {
         noticeNewMessages(s, shownIds, sameView);
         applyDraftReply(s);
     }
-    applyWorkItemPart(s, r);
+    applyWorkItemPart(s, r, workItem);
     GetLocalTime(&s.lastRefreshed);
     std::wstring status = connectedLine(s.userName, s.cursorStack.size(), s.searchText);
     if (!s.flashText.empty() && GetTickCount() - s.flashTick < 5000) status = s.flashText;

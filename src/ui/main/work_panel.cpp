@@ -53,11 +53,10 @@ void applyRoomHeader(MainWindowState& s) {
 }
 }  // namespace
 
-void applyWorkItemPart(MainWindowState& s, const NetResult& r) {
+void applyWorkItemPart(MainWindowState& s, const NetResult& r, const JsonValue& workItem) {
     s.shownItemId = r.job.params[Slot::itemId];
     if (s.mode == 1 || s.mode == 2) {
-        JsonValue w = parse(std::string(r.workItemJson));
-        applyWorkItem(s, w);
+        applyWorkItem(s, workItem);
     } else {
         applyRoomHeader(s);
     }

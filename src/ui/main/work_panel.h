@@ -4,8 +4,9 @@
 #include "text/json.h"
 #include "ui/main/state.h"
 
-// Work item (modes 1, 2) or room header (mode 0), then the panel's enabling.
-void applyWorkItemPart(MainWindowState& state, const NetResult& result);
+// Work item (modes 1, 2: `workItem` is its reply, read by the caller before
+// anything shown changed) or room header (mode 0), then the panel's enabling.
+void applyWorkItemPart(MainWindowState& state, const NetResult& result, const JsonValue& workItem);
 
 // 120..125: the action of button `index` with the version, reason and staff
 // member shown.
