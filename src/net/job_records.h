@@ -6,6 +6,7 @@
 #endif
 #include "text/secret.h"
 #include <cstdint>
+#include <memory>
 #include <string>
 
 // windows.h turns SendMessage into SendMessageW. It comes first here on
@@ -49,6 +50,9 @@ struct NetJob {
     std::wstring targetRoomId;
     int32_t version = 0;
     bool fromCase = false;
+    // A refresh: the print of the list reply the window shows (0: none), so
+    // that the worker need not read the same list again.
+    uint64_t shownListPrint = 0;
 
     NetJob() = default;
     NetJob(const NetJob&) = default;
@@ -60,6 +64,10 @@ struct NetJob {
         wipeSecret(params[Slot::password]);
     }
 };
+
+// The rows of a list reply as the window keeps them; the window's code
+// defines it and reads it (prepareNetResult in jobs.h).
+struct ListReading;
 
 struct NetResult {
     NetResult() = default;
@@ -88,4 +96,7 @@ struct NetResult {
     // down): the window may ask the operator and give the job again.
     bool proxySignIn = false;
     std::wstring proxyHost;
+    // listJson already read into rows on the worker; null when nobody read it
+    // there or it could not be read (the window then reads it itself).
+    std::shared_ptr<ListReading> listReading;
 };

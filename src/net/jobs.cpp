@@ -13,6 +13,7 @@
 #include <memory>
 
 std::atomic<HWND> netResultWindow(nullptr);
+std::atomic<void (*)(NetResult& result)> prepareNetResult(nullptr);
 void (*signInExchangeReleased)(const char* data, size_t size) = nullptr;
 
 namespace {
@@ -137,6 +138,13 @@ NetResult* executeNetJob(NetJob& job) {
         result->ok = false;
         result->transportFailure = true;
         result->errorText = unreachableText;
+    }
+    if (auto prepare = prepareNetResult.load()) {
+        try {
+            if (result->ok) prepare(*result);
+        } catch (...) {
+            // The window reads the replies itself and tells what failed.
+        }
     }
     wipeSecret(job.params[Slot::password]);
     wipeSecret(result->job.params[Slot::password]);

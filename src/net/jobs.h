@@ -20,6 +20,12 @@ extern std::atomic<HWND> netResultWindow;
 // wipes the password slot in both the job and the result's copy.
 NetResult* executeNetJob(NetJob& job);
 
+// Set by the window before it gives any job: reads what it will apply of a
+// successful result on the worker, so that a long list costs the window
+// thread no parsing. It must leave the replies themselves as they are; what
+// it throws is dropped and the result goes as it came.
+extern std::atomic<void (*)(NetResult& result)> prepareNetResult;
+
 // Thread body: executeNetJob, post the result to netResultWindow, free the job.
 void runNetJob(NetJob* job);
 

@@ -237,7 +237,16 @@ TEST_CASE("refresh job: requests by mode, selection, search and cursor") {
 
     SUBCASE("room mode without a selection makes one request") {
         NetJob job = jobFor(account, NetJobKind::Refresh, 0);
+        // A reader the window gave that fails fails no job: the window reads
+        // the reply itself and tells what it cannot read.
+        static bool prepared = false;
+        prepareNetResult = [](NetResult& r) {
+            prepared = r.ok && !r.listJson.empty();
+            throw TransportFailure("json");
+        };
         std::unique_ptr<NetResult> result = run(job);
+        prepareNetResult = nullptr;
+        CHECK(prepared);
         CHECK(result->ok);
         CHECK(requestLines() == std::vector<std::wstring>{L"GET /api/rooms?orgId=" + account.orgId});
         CHECK(result->listJson.rfind("[", 0) == 0);

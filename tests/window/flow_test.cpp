@@ -4,6 +4,7 @@
 #include "ui/main/composer.h"
 #include "ui/main/dispatch.h"
 #include "ui/main/ids.h"
+#include "ui/main/session.h"
 #include "net/http.h"
 #include "text/utf.h"
 #include <commctrl.h>
@@ -58,8 +59,10 @@ void signIn(Harness& h, const wchar_t* login = L"anna") {
     deliver(h, job, r);
 }
 
-// Delivers the pending refresh with these replies.
-void answerRefresh(Harness& h, const std::string& list, const std::string& history, const std::string& work = "") {
+// Delivers the pending refresh with these replies; the list read first as
+// the worker reads it, or left for the window to read.
+void answerRefresh(Harness& h, const std::string& list, const std::string& history, const std::string& work = "",
+                   bool readOnWorker = false) {
     NetJob job = onlyJob();
     REQUIRE(job.kind == NetJobKind::Refresh);
     NetResult r = resultOf(job);
@@ -68,6 +71,7 @@ void answerRefresh(Harness& h, const std::string& list, const std::string& histo
         r.historyJson = history;
         r.workItemJson = work;
     }
+    if (readOnWorker) readListOnWorker(r);
     deliver(h, job, r);
 }
 
@@ -554,18 +558,21 @@ TEST_CASE("a long list changes only the rows that changed; the selection and the
         }
         return list + "]";
     };
+    bool onWorker = false;
+    SUBCASE("read on the worker") { onWorker = true; }
+    SUBCASE("read by the window") {}
     signIn(h);
-    answerRefresh(h, rooms(false), "");
-    answerRefresh(h, rooms(false), historyWith(message("m1", "a")));
+    answerRefresh(h, rooms(false), "", "", onWorker);
+    answerRefresh(h, rooms(false), historyWith(message("m1", "a")), "", onWorker);
     SendMessageW(s.itemList, LB_SETCURSEL, 150, 0);
     command(h, ID_ITEM_LIST, LBN_SELCHANGE);
-    answerRefresh(h, rooms(false), historyWith(message("m1", "a")));
+    answerRefresh(h, rooms(false), historyWith(message("m1", "a")), "", onWorker);
     // Each shown row marked, so a row the list box kept keeps its mark.
     for (int i = 0; i < 300; ++i) SendMessageW(s.itemList, LB_SETITEMDATA, i, i + 1);
     SendMessageW(s.itemList, LB_SETTOPINDEX, 100, 0);
     REQUIRE(SendMessageW(s.itemList, LB_GETTOPINDEX, 0, 0) == 100);
     SendMessageW(h.window, WM_TIMER, 1, 0);
-    answerRefresh(h, rooms(true), historyWith(message("m1", "a")));
+    answerRefresh(h, rooms(true), historyWith(message("m1", "a")), "", onWorker);
     REQUIRE(SendMessageW(s.itemList, LB_GETCOUNT, 0, 0) == 301);
     auto mark = [&](LRESULT row) { return SendMessageW(s.itemList, LB_GETITEMDATA, static_cast<WPARAM>(row), 0); };
     std::vector<LRESULT> fresh;
@@ -578,6 +585,17 @@ TEST_CASE("a long list changes only the rows that changed; the selection and the
     wchar_t line[64] = {};
     SendMessageW(s.itemList, LB_GETTEXT, 121, reinterpret_cast<LPARAM>(line));
     CHECK(std::wstring(line) == L"Комната 120 (переименована)");
+    if (onWorker) {
+        // The list shown is not read again on the worker; another one is.
+        SendMessageW(h.window, WM_TIMER, 1, 0);
+        NetResult again = resultOf(onlyJob());
+        again.listJson = rooms(true);
+        readListOnWorker(again);
+        CHECK_FALSE(again.listReading.get());
+        again.listJson = rooms(false);
+        readListOnWorker(again);
+        CHECK(again.listReading.get());
+    }
 }
 
 TEST_CASE("the flash shows for five seconds, then the connected line returns; a screen reader hears each once") {

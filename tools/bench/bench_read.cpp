@@ -148,11 +148,6 @@ Reading readDom(const std::string& reply) {
     return r;
 }
 
-struct ListReading {
-    std::vector<ListRow> rows;
-    std::vector<std::wstring> lines;
-};
-
 ListReading readListOurs(std::string&& reply, int mode = 0) {
     JsonValue doc = parse(std::move(reply));
     ListReading r;

@@ -119,17 +119,22 @@ void create(Window& w, const std::wstring& server) {
     pump();
 }
 
-// Seconds of the last delivery spent in the result handler itself.
+// Seconds of the last delivery spent in the result handler itself, and
+// before it on the worker, reading what the window installed to be read there.
 double handlerSeconds = 0;
+double workerSeconds = 0;
 
-// Delivers a refresh result for the pending refresh job; returns the window
-// thread's seconds from arrival to painted.
+// Delivers a refresh result for the pending refresh job, read first as the
+// worker reads it; returns the window thread's seconds from arrival to painted.
 double deliverRefresh(Window& w, const std::string& list, const std::string& history) {
     NetJob job = takeRefreshJob();
     auto* r = new NetResult;
     r->job = job;
     r->listJson = list;
     if (!job.params[Slot::itemId].empty()) r->historyJson = history;
+    double workerStart = secondsNow();
+    if (auto prepare = prepareNetResult.load()) prepare(*r);
+    workerSeconds = secondsNow() - workerStart;
     double start = secondsNow();
     SendMessageW(w.window, WM_NET_RESULT, 0, reinterpret_cast<LPARAM>(r));
     handlerSeconds = secondsNow() - start;
@@ -270,13 +275,15 @@ int refreshPart(int rounds) {
             records += static_cast<double>(sizeof line + line.capacity() * sizeof(wchar_t));
         HWND bareList = twinControl(w.state.itemList, frame);
         const std::vector<std::wstring> lines = w.state.listLines;
-        std::vector<double> changed, unchanged, reference, changedHandler, unchangedHandler, first, firstHandler;
+        std::vector<double> changed, unchanged, reference, changedHandler, unchangedHandler, first, firstHandler,
+            changedWorker;
         int version = 1;
         for (int i = 0; i < rounds; ++i) {
             version ^= 1;
             refreshNow(w.state);
             changed.push_back(deliverRefresh(w, lists[version], page));
             changedHandler.push_back(handlerSeconds);
+            changedWorker.push_back(workerSeconds);
             refreshNow(w.state);
             unchanged.push_back(deliverRefresh(w, lists[version], page));
             unchangedHandler.push_back(handlerSeconds);
@@ -303,6 +310,7 @@ int refreshPart(int rounds) {
                     {{"changed", median(changed)},
                      {"unchanged", median(unchanged)},
                      {"changedHandler", median(changedHandler)},
+                     {"changedWorker", median(changedWorker)},
                      {"unchangedHandler", median(unchangedHandler)},
                      {"first", median(first)},
                      {"firstHandler", median(firstHandler)},

@@ -83,7 +83,7 @@ void noticeNewMessages(MainWindowState& s, const std::vector<std::wstring>& show
 }
 
 // Refresh: list, history, panel, status line, controls, then the self-test step.
-void applyRefresh(MainWindowState& s, const NetResult& r) {
+void applyRefresh(MainWindowState& s, NetResult& r) {
     // The self-test steps read the parsed page, so they always get one; an
     // unchanged page otherwise costs no copy of its (long) transcript.
     const bool samePage = r.historyJson == s.appliedHistory && !selfTest.active;
@@ -148,7 +148,7 @@ void applyAction(MainWindowState& s, const NetResult& r) {
     refreshNow(s);
 }
 
-void applySuccess(MainWindowState& s, const NetResult& r) {
+void applySuccess(MainWindowState& s, NetResult& r) {
     switch (r.job.kind) {
     case NetJobKind::SignIn: onSignInDone(s, r); break;
     case NetJobKind::Refresh: applyRefresh(s, r); break;

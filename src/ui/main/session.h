@@ -34,5 +34,10 @@ bool refusedForEndedSession(MainWindowState& state);
 bool commandNeedsSession(int id);
 
 // List part of a Refresh result. Returns false when the handling ends here
-// (a first row was chosen, or the job carried no history).
-bool applyListPart(MainWindowState& state, const NetResult& result);
+// (a first row was chosen, or the job carried no history). Takes the list
+// reply and its reading over.
+bool applyListPart(MainWindowState& state, NetResult& result);
+
+// prepareNetResult for the main window: a refresh's list read into rows on
+// the worker. Throws what parse throws; the reply itself is left as it came.
+void readListOnWorker(NetResult& result);

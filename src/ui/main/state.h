@@ -111,6 +111,7 @@ struct MainWindowState {
     std::string appliedHistory;
     std::string appliedList;
     int32_t appliedListMode = -1;
+    uint64_t appliedListPrint = 0;  // from the worker's reading; 0: not known
 
     // Work given while a job was in flight, in the order given.
     std::vector<PendingWork> pending;

@@ -101,6 +101,7 @@ LRESULT onCreate(HWND window, const CREATESTRUCTW* create) {
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state));
     state->window = window;
     netResultWindow = window;
+    prepareNetResult = readListOnWorker;
     state->dpi = dpiForWindow(window);
     state->uiFont = createUiFont(state->dpi);
     createControls(*state, create->hInstance);
