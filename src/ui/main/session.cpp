@@ -343,9 +343,6 @@ bool applyListPart(MainWindowState& s, NetResult& r) {
         s.appliedList = std::move(r.listJson);
         s.appliedListMode = s.mode;
     }
-    int found = -1;
-    for (size_t i = 0; i < s.listRows.size(); ++i)
-        if (s.listRows[i].id == s.selectedId) found = static_cast<int>(i);
     // Change the list box only where its lines change, so the periodic
     // refresh neither flickers nor scrolls the list under the operator.
     const LRESULT shownCount = SendMessageW(s.itemList, LB_GETCOUNT, 0, 0);
@@ -355,10 +352,19 @@ bool applyListPart(MainWindowState& s, NetResult& r) {
         if (!editable || !editList(s.itemList, shownRows, s.listLines, s.listRows, lines)) fillList(s.itemList, lines);
         s.listLines = std::move(lines);
     }
-    // Selecting the row the list box already shows selected would scroll it
-    // back into view.
-    if (SendMessageW(s.itemList, LB_GETCURSEL, 0, 0) != found)
-        SendMessageW(s.itemList, LB_SETCURSEL, static_cast<WPARAM>(found), 0);
+    // The row shown selected is most often the open one (the edits keep it),
+    // and a long list is searched only when it is not. Selecting the row the
+    // list box already shows selected would scroll it back into view.
+    const LRESULT shownRow = SendMessageW(s.itemList, LB_GETCURSEL, 0, 0);
+    int found = -1;
+    if (!s.selectedId.empty() && shownRow >= 0 && static_cast<size_t>(shownRow) < s.listRows.size() &&
+        s.listRows[static_cast<size_t>(shownRow)].id == s.selectedId) {
+        found = static_cast<int>(shownRow);
+    } else {
+        for (size_t i = 0; i < s.listRows.size(); ++i)
+            if (s.listRows[i].id == s.selectedId) found = static_cast<int>(i);
+    }
+    if (shownRow != found) SendMessageW(s.itemList, LB_SETCURSEL, static_cast<WPARAM>(found), 0);
     // The row of a continued session opens again while it is listed.
     std::wstring resume;
     resume.swap(s.resumeRow);

@@ -53,6 +53,7 @@ struct MainWindowState {
 
     WNDPROC composerProc = nullptr;
     WNDPROC searchProc = nullptr;
+    WNDPROC statusProc = nullptr;
 
     // The control that last had the keyboard focus, or where it goes once the
     // window is active again: disabling the focused control (any job start
