@@ -58,9 +58,9 @@ bool tokenEquals(const JsonValue& doc, JsonIndex index, const char* bytes, size_
     return last - first == length && (length == 0 || std::memcmp(doc.text.data() + first, bytes, length) == 0);
 }
 
-// The index just past a token and everything inside it: jsmn keeps no parent
-// links, so descendants are the following tokens that start before the
-// token's end. Always moves forward by at least one.
+// The index just past a token and everything inside it: its descendants are
+// the following tokens that start before the token's end. Always moves
+// forward by at least one.
 JsonIndex walkPastSubtree(const JsonValue& doc, JsonIndex index) {
     const int end = doc.tokens[static_cast<size_t>(index)].end;
     const JsonIndex count = tokenCount(doc);
@@ -69,41 +69,44 @@ JsonIndex walkPastSubtree(const JsonValue& doc, JsonIndex index) {
     return next;
 }
 
+// The same index for a table whose starts increase: the tokens that start
+// before the end form one run right after the token, so its end is found by
+// doubling steps over the run and halving back, in the logarithm of the
+// subtree's size; a string or a number is passed with one comparison. On a
+// table that breaks the order it still answers an index past `index`, at
+// most the count.
+JsonIndex searchPastSubtree(const JsonValue& doc, JsonIndex index) {
+    const JsonToken* tokens = doc.tokens.data();
+    const int end = tokens[index].end;
+    const JsonIndex count = tokenCount(doc);
+    JsonIndex inside = index + 1;
+    if (inside >= count || tokens[inside].start >= end) return inside;
+    // tokens[inside] lies inside; `past` is the first index known to lie past.
+    JsonIndex past = count;
+    for (int64_t step = 1; step < count - inside; step *= 2) {
+        const JsonIndex probe = inside + static_cast<JsonIndex>(step);
+        if (tokens[probe].start >= end) {
+            past = probe;
+            break;
+        }
+        inside = probe;
+    }
+    while (past - inside > 1) {
+        const JsonIndex middle = inside + (past - inside) / 2;
+        if (tokens[middle].start < end) inside = middle;
+        else past = middle;
+    }
+    return past;
+}
+
 JsonIndex pastSubtree(const JsonValue& doc, JsonIndex index) {
-    if (doc.subtreeEnd.size() == doc.tokens.size()) return doc.subtreeEnd[static_cast<size_t>(index)];
-    return walkPastSubtree(doc, index);
+    return doc.ordered ? searchPastSubtree(doc, index) : walkPastSubtree(doc, index);
 }
 
 // `candidate` when it still lies inside the array, else -1.
 JsonIndex nextElementAt(const JsonValue& doc, JsonIndex array, JsonIndex candidate) {
     if (!inTable(doc, array) || !inTable(doc, candidate)) return -1;
     return doc.tokens[static_cast<size_t>(candidate)].start < doc.tokens[static_cast<size_t>(array)].end ? candidate : -1;
-}
-
-// One pass with a stack of the tokens whose subtree is still open: a token
-// closes at the first later token that starts at or past its end. That is
-// walkPastSubtree's answer as long as every token lies within the tokens
-// still open before it, which jsmn's tables always do; a table that does not
-// gets no entries and is walked.
-void noteSubtreeEnds(JsonValue& doc) {
-    const JsonIndex count = tokenCount(doc);
-    // The first capacity's block is a spare; a longer table gets its own.
-    doc.subtreeEnd.reserve(std::max(static_cast<size_t>(jsonTokenCapacity), static_cast<size_t>(count)));
-    doc.subtreeEnd.resize(static_cast<size_t>(count));
-    std::vector<JsonIndex> open;
-    for (JsonIndex j = 0; j < count; ++j) {
-        const JsonToken& token = doc.tokens[static_cast<size_t>(j)];
-        while (!open.empty() && doc.tokens[static_cast<size_t>(open.back())].end <= token.start) {
-            doc.subtreeEnd[static_cast<size_t>(open.back())] = j;
-            open.pop_back();
-        }
-        if (!open.empty() && token.end > doc.tokens[static_cast<size_t>(open.back())].end) {
-            doc.subtreeEnd.clear();
-            return;
-        }
-        open.push_back(j);
-    }
-    for (JsonIndex i : open) doc.subtreeEnd[static_cast<size_t>(i)] = count;
 }
 
 int hexValue(wchar_t c) {
@@ -275,137 +278,234 @@ namespace {
 // old table cost, and no reply a server writes nests a tenth as deep. It gives up, answering no, where jsmn
 // refuses the text by itself.
 
-// The chain of the last value found, root first, and where the next value
-// hangs on it.
-struct Climb {
-    std::vector<unsigned char> chain;  // valueKind, objectKind or arrayKind
-    std::vector<int32_t> open;         // the open containers on it, in order
-    int32_t owner = -1;
-    uint64_t steps = 0;
-    size_t values = 0;
-};
-
 const unsigned char valueKind = 0, objectKind = 1, arrayKind = 2;
 
-// A new value's parent is the current owner: the chain is cut back to it
-// first.
-void hang(Climb& c, unsigned char kind) {
-    const size_t keep = static_cast<size_t>(c.owner + 1);
-    c.chain.resize(keep);
-    while (!c.open.empty() && static_cast<size_t>(c.open.back()) >= keep) c.open.pop_back();
-    c.chain.push_back(kind);
-    ++c.values;
-}
+// What a byte outside strings does in the pass, and what a byte does to an
+// unquoted value: jsmn ends one only at these separators (or a NUL, or the
+// end of the text) and refuses control and non-ASCII bytes in it.
+enum : unsigned char { startsValue, blank, opensObject, opensArray, closesObject, closesArray, startsString, colon,
+                       comma, endsText };
+enum : unsigned char { inValue, endsValue, refusedInValue };
 
-// False where jsmn refuses the text.
-bool climbToClose(Climb& c, unsigned char kind) {
-    if (c.chain.empty()) return false;
-    const int32_t top = static_cast<int32_t>(c.chain.size()) - 1;
-    if (c.open.empty()) {
-        // The climb reaches the first value; jsmn goes on only when it is
-        // closed, of this kind, and something owns the next value.
-        c.steps += static_cast<uint64_t>(top);
-        return c.chain[0] == kind && c.owner != -1;
+struct ByteRoles {
+    unsigned char outside[256];
+    unsigned char unquoted[256];
+};
+
+constexpr ByteRoles byteRoles() {
+    ByteRoles r{};
+    for (int c = 0; c < 256; ++c) {
+        r.outside[c] = startsValue;
+        r.unquoted[c] = c < 32 || c >= 127 ? refusedInValue : inValue;
     }
-    const int32_t container = c.open.back();
-    if (c.chain[static_cast<size_t>(container)] != kind) return false;
-    c.steps += static_cast<uint64_t>(top - container);
-    c.open.pop_back();
-    c.owner = container - 1;
-    return true;
+    const char separators[] = {':', '\t', '\r', '\n', ' ', ',', ']', '}', '\0'};
+    for (char c : separators) r.unquoted[static_cast<unsigned char>(c)] = endsValue;
+    r.outside[static_cast<unsigned char>('\t')] = r.outside[static_cast<unsigned char>('\r')] = blank;
+    r.outside[static_cast<unsigned char>('\n')] = r.outside[static_cast<unsigned char>(' ')] = blank;
+    r.outside[static_cast<unsigned char>('{')] = opensObject;
+    r.outside[static_cast<unsigned char>('[')] = opensArray;
+    r.outside[static_cast<unsigned char>('}')] = closesObject;
+    r.outside[static_cast<unsigned char>(']')] = closesArray;
+    r.outside[static_cast<unsigned char>('"')] = startsString;
+    r.outside[static_cast<unsigned char>(':')] = colon;
+    r.outside[static_cast<unsigned char>(',')] = comma;
+    r.outside[0] = endsText;
+    return r;
 }
+constexpr ByteRoles roles = byteRoles();
 
-// Leaves pos on the closing quote: the first one after an even run of
-// backslashes, since a backslash takes the next byte with it, as it does for
-// jsmn. Escapes jsmn refuses, and a NUL that ends its scan inside a string,
-// are left for it to find.
-bool skipString(const char* js, size_t length, size_t& pos) {
-    size_t from = pos + 1;
-    for (;;) {
-        const void* quote = from < length ? std::memchr(js + from, '"', length - from) : nullptr;
-        if (quote == nullptr) return false;
-        const size_t at = static_cast<size_t>(static_cast<const char*>(quote) - js);
-        size_t backslashes = 0;
-        while (at - backslashes > pos + 1 && js[at - backslashes - 1] == '\\') ++backslashes;
-        if (backslashes % 2 == 0) {
-            pos = at;
-            return true;
+// The first quote or backslash at or after `p`, or `end`, eight bytes a
+// step: a byte of the word is zero after the XOR exactly where it matched,
+// and the lowest byte the test marks is the first zero one (marks above it
+// may be false). Replies are mostly string contents, so this loop is most of
+// the pass.
+const unsigned char* quoteOrBackslash(const unsigned char* p, const unsigned char* end) {
+    const uint64_t ones = 0x0101010101010101u, highs = 0x8080808080808080u;
+    const uint64_t quotes = ones * '"', backslashes = ones * '\\';
+    // The mark's byte is read off the word's lowest set bit where the first
+    // byte in memory is the lowest of the word (every target of the client);
+    // elsewhere the bytes are compared one by one.
+    const uint16_t probe = 1;
+    unsigned char first = 0;
+    std::memcpy(&first, &probe, 1);
+    while (end - p >= 8) {
+        uint64_t word;
+        std::memcpy(&word, p, sizeof word);
+        const uint64_t a = word ^ quotes, b = word ^ backslashes;
+        const uint64_t marks = (((a - ones) & ~a) | ((b - ones) & ~b)) & highs;
+        if (marks == 0) {
+            p += 8;
+            continue;
         }
-        from = at + 1;
+        if (first != 1) break;
+        // The lowest mark alone is 0x80 << 8k for the k-th byte; shifted
+        // down it is 1 << 8k, and times 0x0001020304050607 it puts k in the
+        // top byte.
+        const uint64_t lowest = marks & (~marks + 1);
+        return p + (((lowest >> 7) * 0x0001020304050607u) >> 56);
     }
+    while (p < end && *p != '"' && *p != '\\') ++p;
+    return p;
 }
 
-// Leaves pos on the last byte of the value, as jsmn does.
-bool skipPrimitive(const char* js, size_t length, size_t& pos) {
-    for (; pos < length && js[pos] != '\0'; ++pos) {
-        const char c = js[pos];
-        if (c == ':' || c == '\t' || c == '\r' || c == '\n' || c == ' ' || c == ',' || c == ']' || c == '}') break;
-        if (c < 32 || c >= 127) return false;
+// The closing quote of the string whose contents start at `p`, or null: a
+// backslash takes the next byte with it, as it does for jsmn. Escapes jsmn
+// refuses, and a NUL that ends its scan inside a string, are left for it to
+// find.
+const unsigned char* closingQuote(const unsigned char* p, const unsigned char* end) {
+    for (;;) {
+        p = quoteOrBackslash(p, end);
+        if (p == end) return nullptr;
+        if (*p == '"') return p;
+        if (end - p < 2) return nullptr;
+        p += 2;
     }
-    --pos;
-    return true;
 }
 
 // Whether the climbs cost more than `budget` steps; `values` is how many
-// values jsmn will find in a text it takes.
+// values jsmn will find in a text it takes. The chain of the last value
+// found (root first), the open containers on it and where the next value
+// hangs on it (`owner`) live in plain arrays grown by doubling, read through
+// local pointers: the pass touches them at every value of every reply, and
+// a byte stored through a pointer could be any other variable held in
+// memory, which would then be read again after every store.
 bool climbsPast(const char* js, size_t length, uint64_t budget, size_t& values) {
-    Climb c;
-    bool past = false;
-    for (size_t pos = 0; pos < length && js[pos] != '\0' && !past; ++pos) {
-        const char ch = js[pos];
-        bool goesOn = true;
-        switch (ch) {
-        case '{':
-        case '[':
-            hang(c, ch == '{' ? objectKind : arrayKind);
-            c.owner = static_cast<int32_t>(c.chain.size()) - 1;
-            c.open.push_back(c.owner);
-            break;
-        case '}':
-        case ']':
-            goesOn = climbToClose(c, ch == '}' ? objectKind : arrayKind);
-            past = c.steps > budget;
-            break;
-        case '"':
-            goesOn = skipString(js, length, pos);
-            if (goesOn) hang(c, valueKind);
-            break;
-        case '\t':
-        case '\r':
-        case '\n':
-        case ' ':
-            break;
-        case ':': c.owner = static_cast<int32_t>(c.chain.size()) - 1; break;
-        case ',':
-            if (c.owner >= 0 && c.chain[static_cast<size_t>(c.owner)] == valueKind) --c.owner;
-            break;
-        default:
-            goesOn = skipPrimitive(js, length, pos);
-            if (goesOn) hang(c, valueKind);
-            break;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(js);
+    const unsigned char* const end = p + length;
+    std::vector<unsigned char> chainBlock(64);
+    std::vector<int32_t> openBlock(64);
+    unsigned char* chain = chainBlock.data();  // valueKind, objectKind or arrayKind
+    int32_t* open = openBlock.data();          // indices into the chain, in order, from open[1]
+    // open[0] lies below every index: cutting the stack back needs no test
+    // for its bottom.
+    open[0] = -1;
+    int32_t top = -1, opened = 0, owner = -1;
+    uint64_t steps = 0;
+    size_t found = 0;
+    // A new value's parent is the current owner: the chain is cut back to it
+    // first.
+    auto hang = [&](unsigned char kind) {
+        const int32_t keep = owner + 1;
+        while (open[opened] >= keep) --opened;
+        if (static_cast<size_t>(keep) == chainBlock.size()) {
+            chainBlock.resize(chainBlock.size() * 2);
+            chain = chainBlock.data();
         }
-        if (!goesOn) break;
+        chain[keep] = kind;
+        top = keep;
+        ++found;
+    };
+    auto openContainer = [&](unsigned char kind) {
+        hang(kind);
+        owner = top;
+        if (static_cast<size_t>(opened) + 1 == openBlock.size()) {
+            openBlock.resize(openBlock.size() * 2);
+            open = openBlock.data();
+        }
+        open[++opened] = top;
+    };
+    // False where jsmn refuses the text.
+    auto climbToClose = [&](unsigned char kind) {
+        if (top < 0) return false;
+        if (opened == 0) {
+            // The climb reaches the first value; jsmn goes on only when it is
+            // closed, of this kind, and something owns the next value.
+            steps += static_cast<uint64_t>(top);
+            return chain[0] == kind && owner != -1;
+        }
+        const int32_t container = open[opened];
+        if (chain[container] != kind) return false;
+        steps += static_cast<uint64_t>(top - container);
+        --opened;
+        owner = container - 1;
+        return true;
+    };
+    // A comma after a key's value: the next value hangs beside the key.
+    auto afterComma = [&] {
+        if (owner >= 0 && chain[owner] == valueKind) --owner;
+    };
+    // Every stop answers no (where jsmn refuses the text, at a NUL, at the
+    // end) but a close past the budget. Strings first, and the colon or
+    // comma after one at once: most of a reply's values are strings, most of
+    // them keys.
+    bool past = false;
+    while (p < end) {
+        const unsigned char role = roles.outside[*p];
+        if (role == startsString) {
+            const unsigned char* quote = closingQuote(p + 1, end);
+            if (quote == nullptr) break;
+            hang(valueKind);
+            p = quote + 1;
+            if (p < end && *p == ':') {
+                owner = top;
+                ++p;
+            } else if (p < end && *p == ',') {
+                afterComma();
+                ++p;
+            }
+            if (p < end && *p == ' ') ++p;
+            continue;
+        }
+        if (role == opensObject || role == opensArray) {
+            openContainer(role == opensObject ? objectKind : arrayKind);
+            ++p;
+        } else if (role == closesObject || role == closesArray) {
+            if (!climbToClose(role == closesObject ? objectKind : arrayKind)) break;
+            past = steps > budget;
+            if (past) break;
+            ++p;
+        } else if (role == colon || role == comma) {
+            if (role == colon) owner = top;
+            else afterComma();
+            // Members are mostly written with one space after these.
+            ++p;
+            if (p < end && *p == ' ') ++p;
+        } else if (role == blank) {
+            ++p;
+        } else if (role == endsText) {
+            break;
+        } else {
+            // An unquoted value ends before its separator, which the loop
+            // reads next.
+            const unsigned char* last = p;
+            while (last < end && roles.unquoted[*last] == inValue) ++last;
+            if (last < end && roles.unquoted[*last] == refusedInValue) break;
+            hang(valueKind);
+            p = last;
+        }
     }
-    values = c.values;
+    values = found;
     return past;
 }
 
+// Whether jsmn's climbs over the text would cost more than 16384 nested
+// brackets; `values` is what the token table should hold for it. A close
+// climbs over fewer values than came before it, and closes and values each
+// take bytes of their own, so a text of n bytes climbs fewer than
+// (n/2)(n/2) steps in all: a short text needs no pass (a reply of a few
+// messages), and holds no more values than bytes.
 bool climbsTooLong(const std::string& text, size_t& values) {
     const uint64_t deepest = 16384;
-    return climbsPast(text.data(), text.size(), deepest * deepest / 2, values);
+    const uint64_t budget = deepest * deepest / 2;
+    const uint64_t n = text.size();
+    if ((n / 2) * ((n + 1) / 2) <= budget) {
+        values = text.size();
+        return false;
+    }
+    return climbsPast(text.data(), text.size(), budget, values);
 }
 }  // namespace
 
 namespace {
-// Spare blocks of the two first-capacity sizes; taken and given back with one
+// Spare blocks of the first capacity's size; taken and given back with one
 // atomic exchange each, as parse runs on the window thread and on workers.
 const int spareSlots = 4;
 std::atomic<void*> spareTokenBlocks[spareSlots];
-std::atomic<void*> spareIndexBlocks[spareSlots];
 
+std::atomic<void*> spareLarger[3][spareSlots];
 std::atomic<void*>* sparesFor(size_t bytes) {
     if (bytes == sizeof(JsonToken) * static_cast<size_t>(jsonTokenCapacity)) return spareTokenBlocks;
-    if (bytes == sizeof(JsonIndex) * static_cast<size_t>(jsonTokenCapacity)) return spareIndexBlocks;
+    for (int k = 0; k < 3; ++k) if (bytes == (sizeof(JsonToken) * static_cast<size_t>(jsonTokenCapacity) << (k + 1))) return spareLarger[k];
     return nullptr;
 }
 }  // namespace
@@ -441,7 +541,8 @@ JsonValue parse(std::string&& text) {
     // stops with NOMEM before the value that found none and goes on from
     // there when called again with a larger table.
     const size_t limit = static_cast<size_t>(jsonTokenLimit);
-    size_t capacity = std::min(std::max(values, static_cast<size_t>(jsonTokenCapacity)), limit);
+    size_t capacity = static_cast<size_t>(jsonTokenCapacity);
+    while (capacity < values && capacity < limit) capacity *= 2;
     doc.tokens.resize(capacity);
     jsmn_parser parser;
     jsmn_init(&parser);
@@ -455,7 +556,7 @@ JsonValue parse(std::string&& text) {
     }
     if (count <= 0 || static_cast<size_t>(count) > capacity) refuse(doc.text);
     doc.tokens.resize(static_cast<size_t>(count));
-    noteSubtreeEnds(doc);
+    doc.ordered = true;
     return doc;
 }
 
@@ -465,24 +566,6 @@ JsonIndex findMember(const JsonValue& doc, JsonIndex object, const char* key) {
     if (owner.type != JSMN_OBJECT) return -1;
     const size_t keyLength = std::strlen(key);
     const JsonIndex count = tokenCount(doc);
-    if (doc.subtreeEnd.size() == doc.tokens.size()) {
-        // The same walk, jumping with the ends parse noted; only keys of the
-        // right length are compared.
-        const JsonToken* tokens = doc.tokens.data();
-        const JsonIndex* next = doc.subtreeEnd.data();
-        const int ownerEnd = owner.end;
-        JsonIndex i = object + 1;
-        while (i < count && tokens[i].start < ownerEnd) {
-            const JsonIndex value = next[i];
-            const bool hasValue = value < count && tokens[value].start < ownerEnd;
-            if (static_cast<int64_t>(tokens[i].end) - tokens[i].start == static_cast<int64_t>(keyLength) &&
-                tokenEquals(doc, i, key, keyLength))
-                return hasValue ? value : -1;
-            if (!hasValue) return -1;
-            i = next[value];
-        }
-        return -1;
-    }
     JsonIndex i = object + 1;
     while (i < count && doc.tokens[static_cast<size_t>(i)].start < owner.end) {
         // A lenient text can make a key of a bracketed value; its insides are

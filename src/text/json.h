@@ -1,8 +1,8 @@
 // A parsed reply: the UTF-8 text plus jsmn's flat token table. Lookups take a
 // token index (-1 = missing) and never fail: a missing member or a value of
-// another kind reads as empty text, false, 0 or an empty list. parse also
-// notes where each token's subtree ends, so lookups step over nested values
-// without walking them.
+// another kind reads as empty text, false, 0 or an empty list. Over a table
+// parse made, lookups step over nested values by searching the tokens'
+// starts, without walking them.
 #pragma once
 // jsmn is header-only: json.cpp includes it first without JSMN_HEADER to
 // compile its functions once; everyone else sees declarations only. With
@@ -78,10 +78,11 @@ bool operator!=(const JsonTableAllocator<T>&, const JsonTableAllocator<U>&) { re
 struct JsonValue {
     std::string text;
     std::vector<JsonToken, JsonTableAllocator<JsonToken>> tokens;
-    // For each token, the index just past it and its descendants (its next
-    // sibling). Filled by parse; a table without one entry per token (one
-    // made by hand) is walked instead.
-    std::vector<JsonIndex, JsonTableAllocator<JsonIndex>> subtreeEnd;
+    // Set by parse: the tokens start in increasing order, as jsmn writes
+    // them, so the tokens inside a value are the run right after it and the
+    // lookups find the run's end by search. A table filled by hand leaves it
+    // false and is walked token by token.
+    bool ordered = false;
 };
 
 // Takes the text over (the caller's string is left empty); throws
