@@ -269,14 +269,15 @@ namespace {
 // value, deep nesting closes one level a climb, and a colon hangs the next
 // value under the last one, however deep. Within the transport's 8000000
 // bytes that can add up to trillions of steps and freeze the window for
-// hours. This pass follows the same chain (kept as a stack: every
+// hours. The pass below follows the same chain (kept as a stack: every
 // new value hangs somewhere on the last value's chain) and counts the steps;
-// a text that would cost more than 16384 nested brackets is refused. Each
+// a text that would cost more than 16384 nested brackets is refused. It runs
+// only for the texts a cheaper bound (further down) cannot clear. Each
 // climb is a step through scattered parents, slower than the old scan over
 // the table: 32768 nested brackets, which the first table held, would cost
 // over a second on the window thread, 16384 about what the worst text of the
-// old table cost, and no reply a server writes nests a tenth as deep. It gives up, answering no, where jsmn
-// refuses the text by itself.
+// old table cost, and no reply a server writes nests a tenth as deep. It
+// gives up, answering no, where jsmn refuses the text by itself.
 
 const unsigned char valueKind = 0, objectKind = 1, arrayKind = 2;
 
@@ -450,9 +451,9 @@ bool climbsPast(const char* js, size_t length, uint64_t budget, size_t& values) 
             openContainer(role == opensObject ? objectKind : arrayKind);
             ++p;
         } else if (role == closesObject || role == closesArray) {
-            if (!climbToClose(role == closesObject ? objectKind : arrayKind)) break;
+            const bool goesOn = climbToClose(role == closesObject ? objectKind : arrayKind);
             past = steps > budget;
-            if (past) break;
+            if (!goesOn || past) break;
             ++p;
         } else if (role == colon || role == comma) {
             if (role == colon) owner = top;
@@ -478,52 +479,114 @@ bool climbsPast(const char* js, size_t length, uint64_t budget, size_t& values) 
     return past;
 }
 
-// Whether jsmn's climbs over the text would cost more than 16384 nested
-// brackets; `values` is what the token table should hold for it. A close
-// climbs over fewer values than came before it, and closes and values each
-// take bytes of their own, so a text of n bytes climbs fewer than
-// (n/2)(n/2) steps in all: a short text needs no pass (a reply of a few
-// messages), and holds no more values than bytes.
-bool climbsTooLong(const std::string& text, size_t& values) {
-    const uint64_t deepest = 16384;
-    const uint64_t budget = deepest * deepest / 2;
-    const uint64_t n = text.size();
-    if ((n / 2) * ((n + 1) / 2) <= budget) {
-        values = text.size();
-        return false;
+// What a text may cost in climbs: 16384 nested brackets.
+const uint64_t climbBudget = static_cast<uint64_t>(16384) * 16384 / 2;
+
+// Most texts need no pass of their own: jsmn is run over them a piece at a
+// time, and before each piece its climbs are bounded from byte counts alone.
+// A close climbs at most over the chain of the last value, whose length the
+// parent links give at the piece's start; within the piece the chain grows
+// by at most one for each opening bracket or colon (only after one of those
+// does a new value hang below the last). The pass above runs only when the
+// bounds of the pieces add up past the budget, so the same texts are
+// refused, and jsmn never climbs further than the budget before the pass has
+// cleared the text.
+//
+// A piece ends between two bytes past ASCII, which jsmn takes in strings
+// only: in a text it takes, the stop falls inside a string, which jsmn
+// leaves for the next call (JSMN_ERROR_PART, its position back on the
+// opening quote), so the tokens are the same as from one call. Counts are of
+// all bytes, strings included: more than jsmn meets, which only loosens the
+// bound.
+struct Piece {
+    size_t end;
+    uint64_t closes;  // '}' and ']' up to `end`
+    uint64_t raises;  // '{', '[' and ':' up to `end`
+};
+
+const size_t pieceBytes = 16384;
+
+// The pieces of a text, about pieceBytes each (longer where no two such
+// bytes meet), and `separators`: its commas, colons and opening brackets,
+// one less than the values of a reply written without spare separators.
+std::vector<Piece> piecesOf(const std::string& text, size_t& separators) {
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t n = text.size();
+    std::vector<Piece> pieces;
+    pieces.reserve(n / pieceBytes + 1);
+    uint64_t closes = 0, raises = 0, commas = 0;
+    size_t from = 0;
+    while (from < n) {
+        size_t to = n - from > pieceBytes ? from + pieceBytes : n;
+        while (to < n && (bytes[to - 1] < 0x80 || bytes[to] < 0x80)) ++to;
+        // Counted in runs of 255 bytes into byte-sized sums, which the
+        // compiler turns into whole-register comparisons ('[' and '{', ']'
+        // and '}' differ only in the bit 0x20).
+        for (size_t k = from; k < to;) {
+            const size_t run = std::min(static_cast<size_t>(255), to - k);
+            unsigned char c = 0, r = 0, m = 0;
+            for (size_t i = k; i < k + run; ++i) {
+                const unsigned char b = bytes[i], folded = b | 0x20;
+                c += folded == '}';
+                r += (folded == '{') + (b == ':');
+                m += b == ',';
+            }
+            closes += c;
+            raises += r;
+            commas += m;
+            k += run;
+        }
+        pieces.push_back({to, closes, raises});
+        from = to;
     }
-    return climbsPast(text.data(), text.size(), budget, values);
+    separators = static_cast<size_t>(raises + commas);
+    return pieces;
+}
+
+// The parent links climbed from the last token up to a first value, or
+// past `most` when it is further.
+uint64_t chainLength(const JsonToken* tokens, unsigned found, uint64_t most) {
+    uint64_t length = 0;
+    if (found == 0) return 0;
+    int t = static_cast<int>(found) - 1;
+    while (tokens[t].parent != -1 && length <= most) {
+        t = tokens[t].parent;
+        ++length;
+    }
+    return length;
 }
 }  // namespace
 
 namespace {
-// Spare blocks of the first capacity's size; taken and given back with one
-// atomic exchange each, as parse runs on the window thread and on workers.
-const int spareSlots = 4;
-std::atomic<void*> spareTokenBlocks[spareSlots];
+// Spare blocks of the table's first classes: four of the first capacity's
+// size, one each of the three classes above it (up to 262144 tokens, a list
+// of ten thousand rooms); at most 11.8 MB kept, of which only the pages once
+// written are resident. Taken and given back with one atomic exchange each,
+// as parse runs on the window thread and on workers.
+const int spareClasses = 4;
+const int spareSlots[spareClasses] = {4, 1, 1, 1};
+std::atomic<void*> spareBlocks[spareClasses][4];
 
-std::atomic<void*> spareLarger[3][spareSlots];
-std::atomic<void*>* sparesFor(size_t bytes) {
-    if (bytes == sizeof(JsonToken) * static_cast<size_t>(jsonTokenCapacity)) return spareTokenBlocks;
-    for (int k = 0; k < 3; ++k) if (bytes == (sizeof(JsonToken) * static_cast<size_t>(jsonTokenCapacity) << (k + 1))) return spareLarger[k];
-    return nullptr;
+int spareClassOf(size_t bytes) {
+    size_t size = sizeof(JsonToken) * static_cast<size_t>(jsonTokenCapacity);
+    for (int k = 0; k < spareClasses; ++k, size *= 2)
+        if (bytes == size) return k;
+    return -1;
 }
 }  // namespace
 
 void* takeJsonTableBlock(size_t bytes) {
-    if (std::atomic<void*>* spares = sparesFor(bytes)) {
-        for (int k = 0; k < spareSlots; ++k)
-            if (void* block = spares[k].exchange(nullptr)) return block;
-    }
+    const int k = spareClassOf(bytes);
+    for (int slot = 0; k >= 0 && slot < spareSlots[k]; ++slot)
+        if (void* block = spareBlocks[k][slot].exchange(nullptr)) return block;
     return ::operator new(bytes);
 }
 
 void giveJsonTableBlock(void* block, size_t bytes) {
-    if (std::atomic<void*>* spares = sparesFor(bytes)) {
-        for (int k = 0; k < spareSlots; ++k) {
-            void* empty = nullptr;
-            if (spares[k].compare_exchange_strong(empty, block)) return;
-        }
+    const int k = spareClassOf(bytes);
+    for (int slot = 0; k >= 0 && slot < spareSlots[k]; ++slot) {
+        void* empty = nullptr;
+        if (spareBlocks[k][slot].compare_exchange_strong(empty, block)) return;
     }
     ::operator delete(block);
 }
@@ -533,27 +596,63 @@ JsonValue parse(std::string&& text) {
     doc.text = std::move(text);
     text.clear();
     // Offsets in tokens are 32-bit.
-    if (doc.text.size() >= static_cast<size_t>(INT_MAX)) refuse(doc.text);
-    size_t values = 0;
-    if (climbsTooLong(doc.text, values)) refuse(doc.text);
-    // The table is sized by the count of that pass (the first capacity at
-    // least: its block is a spare). Should jsmn still run out of room, it
-    // stops with NOMEM before the value that found none and goes on from
-    // there when called again with a larger table.
+    const size_t n = doc.text.size();
+    if (n >= static_cast<size_t>(INT_MAX)) refuse(doc.text);
+    // A close climbs over fewer values than came before it, and closes and
+    // values each take bytes of their own, so a text of n bytes climbs fewer
+    // than (n/2)(n/2) steps in all: a short one (a reply of a few messages)
+    // is cleared at once, in one piece, and holds fewer values than bytes.
+    bool cleared = (n / 2) * ((n + 1) / 2) <= climbBudget;
+    size_t values = n;
+    std::vector<Piece> pieces;
+    if (cleared) pieces.push_back({n, 0, 0});
+    else pieces = piecesOf(doc.text, values);
+    // The table is sized by that estimate, in whole classes of the first
+    // capacity times a power of two (their blocks are spares). Should jsmn
+    // run out of room, it stops with NOMEM before the value that found none
+    // and goes on from there when called again with a larger table.
     const size_t limit = static_cast<size_t>(jsonTokenLimit);
     size_t capacity = static_cast<size_t>(jsonTokenCapacity);
-    while (capacity < values && capacity < limit) capacity *= 2;
+    while (capacity <= values && capacity < limit) capacity *= 2;
     doc.tokens.resize(capacity);
     jsmn_parser parser;
     jsmn_init(&parser);
+    uint64_t bound = 0;
+    size_t next = 0, span = 1;  // the first piece jsmn has not had, how many it gets
     int count = 0;
     for (;;) {
-        count = jsmn_parse(&parser, doc.text.data(), doc.text.size(), doc.tokens.data(),
-                           static_cast<unsigned>(capacity));
-        if (count != JSMN_ERROR_NOMEM || capacity >= limit) break;
-        capacity = std::min(capacity * 2, limit);
-        doc.tokens.resize(capacity);
+        size_t last = cleared ? pieces.size() - 1 : std::min(next + span, pieces.size()) - 1;
+        if (!cleared) {
+            const uint64_t closes = pieces[last].closes - (next > 0 ? pieces[next - 1].closes : 0);
+            const uint64_t raises = pieces[last].raises - (next > 0 ? pieces[next - 1].raises : 0);
+            const uint64_t room = climbBudget - bound;
+            const uint64_t chain = closes == 0 ? 0 : chainLength(doc.tokens.data(), parser.toknext, room / closes);
+            if (closes != 0 && (chain + 1 + raises > room / closes)) {
+                size_t ignored = 0;
+                if (climbsPast(doc.text.data(), n, climbBudget, ignored)) refuse(doc.text);
+                cleared = true;
+                last = pieces.size() - 1;
+            } else {
+                bound += closes * (chain + 1 + raises);
+            }
+        }
+        const size_t stop = pieces[last].end;
+        for (;;) {
+            count = jsmn_parse(&parser, doc.text.data(), stop, doc.tokens.data(), static_cast<unsigned>(capacity));
+            if (count != JSMN_ERROR_NOMEM || capacity >= limit) break;
+            capacity = std::min(capacity * 2, limit);
+            doc.tokens.resize(capacity);
+        }
+        if (stop == n) break;
+        if (count != JSMN_ERROR_PART || parser.pos >= stop || doc.text[parser.pos] != '"') break;
+        // A string that began before these pieces spans them all: twice as
+        // many next time, so a long one is read again only a few times.
+        const size_t first = next > 0 ? pieces[next - 1].end : 0;
+        span = parser.pos < first ? span * 2 : 1;
+        next = last + 1;
     }
+    // Anything but a count from the last piece is jsmn's answer for the
+    // whole text: a refusal, or the tokens before a NUL byte that ends it.
     if (count <= 0 || static_cast<size_t>(count) > capacity) refuse(doc.text);
     doc.tokens.resize(static_cast<size_t>(count));
     doc.ordered = true;

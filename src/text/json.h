@@ -37,19 +37,20 @@ constexpr jsmntype_t Primitive = JSMN_PRIMITIVE;
 }
 
 // parse sizes the table for the values of the reply (jsonTokenCapacity at
-// least), up to jsonTokenLimit values: more than any reply within the
-// transport's 8000000 bytes holds unless it averages under four bytes a
-// value. A text with more values is refused.
+// least, times a power of two), up to jsonTokenLimit values: more than any
+// reply within the transport's 8000000 bytes holds unless it averages under
+// four bytes a value. A text with more values is refused.
 const int jsonTokenCapacity = 32768;
 const int jsonTokenLimit = 2097152;
 
-// Storage for a document's tables. parse reserves them at the first
-// capacity, and under Wine every block that large is mapped afresh and
-// faulted in page by page, which costs more than tokenizing a small reply;
-// blocks of exactly that size therefore go back to a few spares kept for the
-// process's life (larger ones, for long replies, are freed). Elements are not
-// cleared when a table grows: whoever sizes it writes every element it keeps
-// (jsmn writes each token it reports).
+// Storage for a document's table. parse reserves it in classes of the first
+// capacity times a power of two, and under Wine every block that large is
+// mapped afresh and faulted in page by page, which costs more than
+// tokenizing a small reply and a third of tokenizing a long list; blocks of
+// the first four classes therefore go back to a few spares kept for the
+// process's life (four of the first, one of each other; larger ones are
+// freed). Elements are not cleared when a table grows: whoever sizes it
+// writes every element it keeps (jsmn writes each token it reports).
 void* takeJsonTableBlock(size_t bytes);
 void giveJsonTableBlock(void* block, size_t bytes);
 

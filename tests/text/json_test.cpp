@@ -7,7 +7,9 @@
 #include "text/utf.h"
 
 #include <climits>
+#include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -377,6 +379,27 @@ TEST_CASE("separators that make no tokens cannot stall the tokenizer") {
     CHECK(refusal(climbs) == "json");
     // Nesting deeper than the guard allows: each close climbs over every level.
     CHECK(refusal(std::string(20000, '[') + std::string(20000, ']')) == "json");
+
+    // A long reply is tokenized a piece at a time, stopping inside strings of
+    // letters past ASCII: a string over many pieces, and deep nesting that
+    // comes only after many pieces, read as in one call, the nesting refused
+    // or taken as when it comes first.
+    std::string letters;
+    for (int i = 0; i < 60000; ++i) letters += "\xd0\xb6";
+    std::string rooms = "[\"" + letters + "\"";
+    for (int i = 0; rooms.size() < 200000; ++i) rooms += ",{\"title\": \"\xd0\xa7\xd0\xb0\xd1\x82 " + std::to_string(i) + "\"}";
+    const std::string deep = std::string(12000, '[') + std::string(12000, ']');
+    for (const std::string& text : {rooms + "]", rooms + "," + deep + "]"}) {
+        std::vector<JsonToken> alone(100000);
+        jsmn_parser parser;
+        jsmn_init(&parser);
+        const int count = jsmn_parse(&parser, text.data(), text.size(), alone.data(), 100000);
+        const JsonValue d = parse(std::string(text));
+        REQUIRE(static_cast<int>(d.tokens.size()) == count);
+        CHECK(std::memcmp(d.tokens.data(), alone.data(), sizeof(JsonToken) * d.tokens.size()) == 0);
+        CHECK(stringAt(d, 1).size() == 60000);
+    }
+    CHECK(refusal(rooms + "," + std::string(20000, '[') + std::string(20000, ']') + "]") == "json");
 
     // The most colons a document that fits the table can hold still parse,
     // and colons inside strings do not count.
