@@ -1,7 +1,9 @@
 // Any bytes as a reply: parse, then every lookup over every value. The same
 // bytes also go, for a share of the inputs, into a document at the token
-// table's limit (exactly 2097152 values, then one more) and into one of
-// exactly 8000000 bytes, the largest reply the transport keeps.
+// table's limit (exactly 2097152 values, then one more), into one of
+// exactly 8000000 bytes, the largest reply the transport keeps, and between
+// two long strings of letters, which make the document long enough to be
+// tokenized in pieces.
 #include "fuzz_support.h"
 
 #include <cstring>
@@ -84,6 +86,20 @@ void checkLargestReply(const std::string& text) {
     if (doc.tokens.size() > 2) checkEveryLookup(doc, 2);
 }
 
+// The input between two strings of letters past ASCII, each longer than the
+// pieces a long text is tokenized in, so that stops fall inside them and
+// inside the input's own strings. The document climbs no further than the
+// input and one close, so a short input jsmn takes is still taken.
+void checkInPieces(const std::string& text) {
+    std::string letters;
+    for (int k = 0; k < 12000; ++k) letters += "\xd0\xb6";
+    const std::string padded = "[\"" + letters + "\"," + text + ",\"" + letters + "\"]";
+    JsonValue doc;
+    const bool accepted = parseAgainstJsmn(padded, doc);
+    const int count = tokenizeAlone(padded, jsonTokenLimit + 2, nullptr);
+    if (text.size() < 16000 && count > 0 && count <= jsonTokenLimit) FUZZ_CHECK(accepted);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -96,5 +112,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (hash % 1024 == 0 && text.find('\0') == std::string::npos)
         checkTokenLimit(text, static_cast<JsonIndex>(doc.tokens.size()));
     if (hash % 4096 == 1) checkLargestReply(text);
+    if (hash % 16 == 2) checkInPieces(text);
     return 0;
 }

@@ -94,7 +94,7 @@ void checkOutside(const JsonValue& doc, JsonIndex i) {
 }
 
 // The lookups of one index, against the text and against `walked`, the same
-// document read without its table of subtree ends.
+// document walked token by token, without searching the starts.
 void checkIndex(const JsonValue& doc, const JsonValue& walked, JsonIndex i) {
     const JsonIndex count = static_cast<JsonIndex>(doc.tokens.size());
     const JsonToken& t = doc.tokens[static_cast<size_t>(i)];
@@ -202,10 +202,12 @@ void checkEveryLookup(const JsonValue& doc, JsonIndex from) {
         FUZZ_CHECK(static_cast<size_t>(t.end) <= doc.text.size());
         previousStart = t.start;
     }
+    FUZZ_CHECK(doc.ordered);
     JsonValue walked;
     walked.text = doc.text;
     walked.tokens = doc.tokens;
     walked.tokens.shrink_to_fit();
+    FUZZ_CHECK(!walked.ordered);
 
     for (JsonIndex outside : {JsonIndex(-1), JsonIndex(-2), count, count + 1, JsonIndex(INT32_MIN), JsonIndex(INT32_MAX)})
         checkOutside(doc, outside);

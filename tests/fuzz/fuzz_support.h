@@ -18,8 +18,8 @@ bool parseReply(const std::string& text, JsonValue& doc);
 
 // Every lookup on every index of the document from `from` on (a sample of a
 // large one) and on indices outside it, recursively from `from`, checked
-// against the text and against the same lookups without the table of
-// subtree ends.
+// against the text and against the same lookups walking token by token
+// (the document must come from parse).
 void checkEveryLookup(const JsonValue& doc, JsonIndex from = 0);
 
 // jsmn alone over the text with room for `capacity` tokens: its count (or
