@@ -363,14 +363,13 @@ const unsigned char* closingQuote(const unsigned char* p, const unsigned char* e
     }
 }
 
-// Whether the climbs cost more than `budget` steps; `values` is how many
-// values jsmn will find in a text it takes. The chain of the last value
+// Whether the climbs cost more than `budget` steps. The chain of the last value
 // found (root first), the open containers on it and where the next value
 // hangs on it (`owner`) live in plain arrays grown by doubling, read through
 // local pointers: the pass touches them at every value of every reply, and
 // a byte stored through a pointer could be any other variable held in
 // memory, which would then be read again after every store.
-bool climbsPast(const char* js, size_t length, uint64_t budget, size_t& values) {
+bool climbsPast(const char* js, size_t length, uint64_t budget) {
     const unsigned char* p = reinterpret_cast<const unsigned char*>(js);
     const unsigned char* const end = p + length;
     std::vector<unsigned char> chainBlock(64);
@@ -382,7 +381,6 @@ bool climbsPast(const char* js, size_t length, uint64_t budget, size_t& values) 
     open[0] = -1;
     int32_t top = -1, opened = 0, owner = -1;
     uint64_t steps = 0;
-    size_t found = 0;
     // A new value's parent is the current owner: the chain is cut back to it
     // first.
     auto hang = [&](unsigned char kind) {
@@ -394,7 +392,6 @@ bool climbsPast(const char* js, size_t length, uint64_t budget, size_t& values) 
         }
         chain[keep] = kind;
         top = keep;
-        ++found;
     };
     auto openContainer = [&](unsigned char kind) {
         hang(kind);
@@ -475,7 +472,6 @@ bool climbsPast(const char* js, size_t length, uint64_t budget, size_t& values) 
             p = last;
         }
     }
-    values = found;
     return past;
 }
 
@@ -555,6 +551,23 @@ uint64_t chainLength(const JsonToken* tokens, unsigned found, uint64_t most) {
     }
     return length;
 }
+
+// Whether the climbs of the pieces `next` to `last`, after the `found`
+// tokens jsmn wrote so far, are bounded within what is left of the budget
+// after `bound`; their bound is then added to it. Each close climbs at most
+// the chain's length at the start plus one (the next value may hang below
+// the last) plus the raises among the pieces.
+bool piecesFit(const std::vector<Piece>& pieces, size_t next, size_t last, const JsonToken* tokens, unsigned found,
+               uint64_t& bound) {
+    const uint64_t closes = pieces[last].closes - (next > 0 ? pieces[next - 1].closes : 0);
+    if (closes == 0) return true;
+    const uint64_t raises = pieces[last].raises - (next > 0 ? pieces[next - 1].raises : 0);
+    const uint64_t most = (climbBudget - bound) / closes;
+    const uint64_t climb = chainLength(tokens, found, most) + 1 + raises;
+    if (climb > most) return false;
+    bound += closes * climb;
+    return true;
+}
 }  // namespace
 
 namespace {
@@ -622,19 +635,10 @@ JsonValue parse(std::string&& text) {
     int count = 0;
     for (;;) {
         size_t last = cleared ? pieces.size() - 1 : std::min(next + span, pieces.size()) - 1;
-        if (!cleared) {
-            const uint64_t closes = pieces[last].closes - (next > 0 ? pieces[next - 1].closes : 0);
-            const uint64_t raises = pieces[last].raises - (next > 0 ? pieces[next - 1].raises : 0);
-            const uint64_t room = climbBudget - bound;
-            const uint64_t chain = closes == 0 ? 0 : chainLength(doc.tokens.data(), parser.toknext, room / closes);
-            if (closes != 0 && (chain + 1 + raises > room / closes)) {
-                size_t ignored = 0;
-                if (climbsPast(doc.text.data(), n, climbBudget, ignored)) refuse(doc.text);
-                cleared = true;
-                last = pieces.size() - 1;
-            } else {
-                bound += closes * (chain + 1 + raises);
-            }
+        if (!cleared && !piecesFit(pieces, next, last, doc.tokens.data(), parser.toknext, bound)) {
+            if (climbsPast(doc.text.data(), n, climbBudget)) refuse(doc.text);
+            cleared = true;
+            last = pieces.size() - 1;
         }
         const size_t stop = pieces[last].end;
         for (;;) {
