@@ -576,9 +576,9 @@ namespace {
 // of ten thousand rooms); at most 11.8 MB kept, of which only the pages once
 // written are resident. Taken and given back with one atomic exchange each,
 // as parse runs on the window thread and on workers.
-const int spareClasses = 4;
-const int spareSlots[spareClasses] = {4, 1, 1, 1};
-std::atomic<void*> spareBlocks[spareClasses][4];
+const int spareClasses = 4, mostSpareSlots = 4;
+const int spareSlots[spareClasses] = {mostSpareSlots, 1, 1, 1};
+std::atomic<void*> spareBlocks[spareClasses][mostSpareSlots];
 
 int spareClassOf(size_t bytes) {
     size_t size = sizeof(JsonToken) * static_cast<size_t>(jsonTokenCapacity);
