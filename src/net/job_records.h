@@ -50,9 +50,11 @@ struct NetJob {
     std::wstring targetRoomId;
     int32_t version = 0;
     bool fromCase = false;
-    // A refresh: the print of the list reply the window shows (0: none), so
-    // that the worker need not read the same list again.
-    uint64_t shownListPrint = 0;
+    // A refresh: the list reply the window shows (null: none), which the
+    // window never changes once given; the worker compares the new reply
+    // with it, so the same list is neither read again nor compared on the
+    // window thread.
+    std::shared_ptr<const std::string> shownList;
 
     NetJob() = default;
     NetJob(const NetJob&) = default;
@@ -99,4 +101,7 @@ struct NetResult {
     // listJson already read into rows on the worker; null when nobody read it
     // there or it could not be read (the window then reads it itself).
     std::shared_ptr<ListReading> listReading;
+    // The list reply had the very bytes of job.shownList; listJson was
+    // dropped on the worker.
+    bool listAsShown = false;
 };

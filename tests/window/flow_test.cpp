@@ -586,15 +586,24 @@ TEST_CASE("a long list changes only the rows that changed; the selection and the
     SendMessageW(s.itemList, LB_GETTEXT, 121, reinterpret_cast<LPARAM>(line));
     CHECK(std::wstring(line) == L"Комната 120 (переименована)");
     if (onWorker) {
-        // The list shown is not read again on the worker; another one is.
+        // The list shown is neither read again nor kept on the worker, and
+        // stays shown; another one is read there.
         SendMessageW(h.window, WM_TIMER, 1, 0);
-        NetResult again = resultOf(onlyJob());
-        again.listJson = rooms(true);
-        readListOnWorker(again);
-        CHECK_FALSE(again.listReading.get());
-        again.listJson = rooms(false);
-        readListOnWorker(again);
-        CHECK(again.listReading.get());
+        NetJob job = onlyJob();
+        NetResult other = resultOf(job);
+        other.listJson = rooms(false);
+        readListOnWorker(other);
+        CHECK(other.listReading.get());
+        NetResult same = resultOf(job);
+        same.listJson = rooms(true);
+        readListOnWorker(same);
+        CHECK_FALSE(same.listReading.get());
+        CHECK(same.listJson.empty());
+        same.historyJson = historyWith(message("m1", "a"));
+        deliver(h, job, same);
+        CHECK(SendMessageW(s.itemList, LB_GETCOUNT, 0, 0) == 301);
+        CHECK(mark(SendMessageW(s.itemList, LB_GETCURSEL, 0, 0)) == 151);
+        CHECK(textOf(s.statusLabel).find(L"Подключено") == 0);
     }
 }
 

@@ -267,7 +267,7 @@ int refreshPart(int rounds) {
             return 1;
         }
         const double kept = workingSetBytes() - before;
-        double records = static_cast<double>(w.state.appliedList.capacity());
+        double records = w.state.appliedList ? static_cast<double>(w.state.appliedList->capacity()) : 0;
         for (const ListRow& row : w.state.listRows)
             records += static_cast<double>(sizeof row + (row.id.capacity() + row.label.capacity() + row.ref.capacity() +
                                                          row.tag.capacity()) * sizeof(wchar_t));
@@ -291,7 +291,7 @@ int refreshPart(int rounds) {
             SendMessageW(w.state.itemList, LB_RESETCONTENT, 0, 0);
             w.state.listLines.clear();
             w.state.listRows.clear();
-            w.state.appliedList.clear();
+            w.state.appliedList.reset();
             refreshNow(w.state);
             first.push_back(deliverRefresh(w, lists[version], page));
             firstHandler.push_back(handlerSeconds);

@@ -36,7 +36,7 @@ void showFlash(MainWindowState& s, const std::wstring& text) {
 
 void forgetAppliedReplies(MainWindowState& s) {
     s.appliedHistory.clear();
-    s.appliedList.clear();
+    s.appliedList.reset();
     s.appliedListMode = -1;
 }
 

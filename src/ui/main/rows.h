@@ -13,10 +13,9 @@ struct ListRow {
 };
 
 // A list reply read for the tab of `mode`: its rows and the list box's line
-// of each, and the print of the reply's bytes.
+// of each.
 struct ListReading {
     int32_t mode = 0;
-    uint64_t print = 0;
     std::vector<ListRow> rows;
     std::vector<std::wstring> lines;
 };

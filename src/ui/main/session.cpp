@@ -12,7 +12,6 @@
 #include "ui/main/transcript.h"
 #include "text/secret.h"
 #include <commctrl.h>
-#include <cstring>
 
 namespace {
 
@@ -141,7 +140,7 @@ void forgetList(MainWindowState& s) {
     s.listRows.clear();
     s.listLines.clear();
     SendMessageW(s.itemList, LB_RESETCONTENT, 0, 0);
-    s.appliedList.clear();
+    s.appliedList.reset();
     s.appliedListMode = -1;
 }
 
@@ -286,61 +285,50 @@ void onRowChange(MainWindowState& s) {
     refreshNow(s);
 }
 
-namespace {
-// A print of a reply's bytes, never 0. Equal prints only spare the worker a
-// reading: the window compares the bytes themselves before it skips any.
-uint64_t replyPrint(const std::string& bytes) {
-    const uint64_t prime = 1099511628211ull;
-    uint64_t h = 14695981039346656037ull ^ bytes.size();
-    size_t i = 0;
-    for (; i + 8 <= bytes.size(); i += 8) {
-        uint64_t word;
-        std::memcpy(&word, bytes.data() + i, 8);
-        h = (h ^ word) * prime;
-        h ^= h >> 29;
-    }
-    for (; i < bytes.size(); ++i) h = (h ^ static_cast<unsigned char>(bytes[i])) * prime;
-    return h != 0 ? h : 1;
-}
-}  // namespace
-
 void readListOnWorker(NetResult& r) {
     if (r.job.kind != NetJobKind::Refresh || r.listJson.empty()) return;
     // Most periodic refreshes bring the list shown: reading it would only
-    // give the window ten thousand rows to free.
-    const uint64_t print = replyPrint(r.listJson);
-    if (print == r.job.shownListPrint) return;
+    // give the window ten thousand rows to free, and comparing or freeing
+    // its bytes there would cost the window thread a megabyte's pass.
+    if (r.job.shownList && *r.job.shownList == r.listJson) {
+        std::string().swap(r.listJson);
+        r.listAsShown = true;
+        return;
+    }
     auto reading = std::make_shared<ListReading>();
     reading->mode = r.job.mode;
-    reading->print = print;
     JsonValue list = parse(std::string(r.listJson));
     reading->rows = readListRows(list, reading->mode, &reading->lines);
     r.listReading = std::move(reading);
 }
 
 bool applyListPart(MainWindowState& s, NetResult& r) {
-    bool sameReply = r.listJson == s.appliedList && s.mode == s.appliedListMode &&
+    // A reply the worker found equal to the list shown when the job was
+    // given has only those bytes left.
+    const std::string& reply = r.listAsShown && r.job.shownList ? *r.job.shownList : r.listJson;
+    const bool sameBytes = r.listAsShown ? r.job.shownList == s.appliedList
+                                         : s.appliedList && *s.appliedList == reply;
+    bool sameReply = sameBytes && s.mode == s.appliedListMode &&
                      SendMessageW(s.itemList, LB_GETCOUNT, 0, 0) == static_cast<LRESULT>(s.listLines.size());
     std::vector<std::wstring> lines;
     std::vector<ListRow> shownRows;
     if (!sameReply) {
-        s.appliedList.clear();
+        s.appliedList.reset();
         std::vector<ListRow> rows;
         // Read on the worker for this tab: the window thread only compares.
         if (r.listReading && r.listReading->mode == s.mode) {
             rows = std::move(r.listReading->rows);
             lines = std::move(r.listReading->lines);
-            s.appliedListPrint = r.listReading->print;
         } else {
-            JsonValue list = parse(std::string(r.listJson));
+            JsonValue list = parse(std::string(reply));
             rows = readListRows(list, s.mode, &lines);
-            s.appliedListPrint = 0;
         }
         shownRows = std::move(s.listRows);
         s.listRows = std::move(rows);
-        // The reply becomes the one compared with the next: a long list is
-        // not copied.
-        s.appliedList = std::move(r.listJson);
+        // The reply becomes the one the next refresh is compared with: a
+        // long list is not copied.
+        if (r.listAsShown && r.job.shownList) s.appliedList = r.job.shownList;
+        else s.appliedList = std::make_shared<const std::string>(std::move(r.listJson));
         s.appliedListMode = s.mode;
     }
     // Change the list box only where its lines change, so the periodic

@@ -110,9 +110,9 @@ struct MainWindowState {
     // The raw replies behind what the window shows: a refresh that brings the
     // same bytes again (most periodic ones) skips reading them.
     std::string appliedHistory;
-    std::string appliedList;
+    // Never changed once applied, only replaced: refresh jobs share it.
+    std::shared_ptr<const std::string> appliedList;
     int32_t appliedListMode = -1;
-    uint64_t appliedListPrint = 0;  // from the worker's reading; 0: not known
 
     // Work given while a job was in flight, in the order given.
     std::vector<PendingWork> pending;

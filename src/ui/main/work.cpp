@@ -27,8 +27,7 @@ void fillConnection(const MainWindowState& s, NetJob& job) {
     job.mode = s.mode;
     job.params[Slot::searchQuery] = s.searchText;
     job.params[Slot::beforeCursor] = s.beforeCursor;
-    if (job.kind == NetJobKind::Refresh && !s.appliedList.empty() && s.appliedListMode == s.mode)
-        job.shownListPrint = s.appliedListPrint;
+    if (job.kind == NetJobKind::Refresh && s.appliedListMode == s.mode) job.shownList = s.appliedList;
 }
 
 void forgetWaitingRefresh(MainWindowState& s) {
