@@ -104,4 +104,6 @@ struct NetResult {
     // The list reply had the very bytes of job.shownList; listJson was
     // dropped on the worker.
     bool listAsShown = false;
+    // The worker found listJson no JSON: the window need not parse it again.
+    bool listUnreadable = false;
 };

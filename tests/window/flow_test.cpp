@@ -604,6 +604,18 @@ TEST_CASE("a long list changes only the rows that changed; the selection and the
         CHECK(SendMessageW(s.itemList, LB_GETCOUNT, 0, 0) == 301);
         CHECK(mark(SendMessageW(s.itemList, LB_GETCURSEL, 0, 0)) == 151);
         CHECK(textOf(s.statusLabel).find(L"Подключено") == 0);
+        // Refused once on the worker, a list is not parsed again by the
+        // window, and what is shown stays.
+        refreshNow(s);
+        job = onlyJob();
+        NetResult bad = resultOf(job);
+        bad.listJson = "[{\"id\":";
+        readListOnWorker(bad);
+        CHECK(bad.listUnreadable);
+        bad.listJson = rooms(false);
+        deliver(h, job, bad);
+        CHECK(textOf(s.statusLabel).find(L"Не удалось прочитать ответ сервера") == 0);
+        CHECK(SendMessageW(s.itemList, LB_GETCOUNT, 0, 0) == 301);
     }
 }
 

@@ -10,6 +10,7 @@
 #include "ui/main/list_edits.h"
 #include "ui/main/sign_in_reply.h"
 #include "ui/main/transcript.h"
+#include "text/errors.h"
 #include "text/secret.h"
 #include <commctrl.h>
 
@@ -297,7 +298,14 @@ void readListOnWorker(NetResult& r) {
     }
     auto reading = std::make_shared<ListReading>();
     reading->mode = r.job.mode;
-    JsonValue list = parse(std::string(r.listJson));
+    JsonValue list;
+    try {
+        list = parse(std::string(r.listJson));
+    } catch (const TransportFailure&) {
+        // A hostile list may take a long parse to refuse: once is enough.
+        r.listUnreadable = true;
+        return;
+    }
     reading->rows = readListRows(list, reading->mode, &reading->lines);
     r.listReading = std::move(reading);
 }
@@ -320,6 +328,7 @@ bool applyListPart(MainWindowState& s, NetResult& r) {
             rows = std::move(r.listReading->rows);
             lines = std::move(r.listReading->lines);
         } else {
+            if (r.listUnreadable) throw TransportFailure("json");
             JsonValue list = parse(std::string(reply));
             rows = readListRows(list, s.mode, &lines);
         }
